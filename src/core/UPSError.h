@@ -1,0 +1,22 @@
+#pragma once
+
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace quelmar {
+
+// The system's one error: its message is the exact text shown to the user.
+class UPSError : public std::exception {
+public:
+    explicit UPSError(std::string message) : message_(std::move(message)) {}
+
+    const std::string& message() const noexcept { return message_; }
+    const std::string& errorDescription() const noexcept { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
+
+} // namespace quelmar

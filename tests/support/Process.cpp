@@ -1,0 +1,139 @@
+#include "Process.h"
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <system_error>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace quelmar::test {
+
+namespace {
+
+std::vector<std::string> buildEnvironment(const ProcessOptions& options) {
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        const auto eq = entry.find('=');
+        if (eq != std::string::npos) {
+            env[entry.substr(0, eq)] = entry.substr(eq + 1);
+        }
+    }
+    for (const auto& name : options.unsetEnv) {
+        env.erase(name);
+    }
+    for (const auto& [name, value] : options.setEnv) {
+        env[name] = value;
+    }
+    std::vector<std::string> out;
+    for (const auto& [name, value] : env) {
+        out.push_back(name + "=" + value);
+    }
+    return out;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> out;
+    for (auto& s : strings) {
+        out.push_back(s.data());
+    }
+    out.push_back(nullptr);
+    return out;
+}
+
+} // namespace
+
+ProcessResult runProcess(const std::string& executable, const std::vector<std::string>& arguments,
+                         const ProcessOptions& options) {
+    int outPipe[2], errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (options.workingDirectory) {
+        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
+    }
+    std::vector<std::string> argv{executable};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    auto envStrings = buildEnvironment(options);
+    auto argvPointers = pointers(argv);
+    auto envPointers = pointers(envStrings);
+
+    const auto started = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argvPointers.data(),
+                                    envPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    if (spawned != 0) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        throw std::system_error(spawned, std::generic_category(), "posix_spawn " + executable);
+    }
+
+    ProcessResult result;
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    bool killed = false;
+    while (open > 0) {
+        const auto waited = std::chrono::steady_clock::now() - started;
+        if (!killed && waited > options.timeout) {
+            kill(pid, SIGKILL);
+            killed = true;
+        }
+        if (poll(fds, 2, 100) < 0 && errno != EINTR) {
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                char buffer[4096];
+                const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+                if (n > 0) {
+                    sinks[i]->append(buffer, static_cast<std::size_t>(n));
+                } else if (n == 0 || errno != EINTR) {
+                    close(fds[i].fd);
+                    fds[i].fd = -1;
+                    --open;
+                }
+            }
+        }
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const auto end = text.find('\n', begin);
+        if (end == std::string::npos) {
+            out.push_back(text.substr(begin));
+            break;
+        }
+        out.push_back(text.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return out;
+}
+
+} // namespace quelmar::test
