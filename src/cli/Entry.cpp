@@ -1,10 +1,30 @@
 #include "cli/Entry.h"
 
+#include "cli/Modes.h"
 #include "install/AppMetadata.h"
 
+#include <algorithm>
 #include <iostream>
+#include <optional>
 
 namespace quelmar::Entry {
+
+namespace {
+
+// The argument after the first occurrence of option (program path excluded), when there is one.
+std::optional<std::string> valueAfter(const std::vector<std::string>& arguments, const std::string& option) {
+    const auto it = std::find(arguments.begin() + 1, arguments.end(), option);
+    if (it == arguments.end() || it + 1 == arguments.end()) {
+        return std::nullopt;
+    }
+    return *(it + 1);
+}
+
+bool contains(const std::vector<std::string>& arguments, const std::string& option) {
+    return std::find(arguments.begin() + 1, arguments.end(), option) != arguments.end();
+}
+
+} // namespace
 
 std::string usage() {
     return "Usage: quelmar [OPTION]\n"
@@ -24,12 +44,33 @@ std::string usage() {
 }
 
 int main(const std::vector<std::string>& arguments) {
-    if (arguments.size() >= 2 && arguments[1] == "--version") {
-        std::cout << "Quelmar " << AppMetadata::version() << '\n';
+    if (arguments.empty()) {
+        return Modes::application(arguments);
+    }
+    if (arguments.size() >= 2 && arguments[1] == "--install") {
+        return Modes::install(arguments);
+    }
+    if (arguments.size() >= 2 && arguments[1] == "--help") {
+        std::cout << usage() << std::flush;
         return 0;
     }
-    std::cout << usage();
-    return 0;
+    if (arguments.size() >= 2 && arguments[1] == "--version") {
+        std::cout << "Quelmar " << AppMetadata::version() << '\n' << std::flush;
+        return 0;
+    }
+    if (contains(arguments, "--probe")) {
+        return Modes::probe(arguments);
+    }
+    if (const auto path = valueAfter(arguments, "--verify-hex")) {
+        return Modes::verifyHex(*path);
+    }
+    if (const auto path = valueAfter(arguments, "--check-feed")) {
+        return Modes::checkFeed(*path);
+    }
+    if (arguments.size() == 5 && arguments[1] == "--stage-update") {
+        return Modes::stageUpdate(arguments[2], arguments[3], arguments[4]);
+    }
+    return Modes::application(arguments);
 }
 
 } // namespace quelmar::Entry

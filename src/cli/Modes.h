@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The command-line modes the dispatch chooses from; each returns the process exit status.
+namespace quelmar::Modes {
+
+// "--probe" [--samples N]: lists boards, prints identity, configuration and samples.
+int probe(const std::vector<std::string>& arguments);
+// "--verify-hex" PATH
+int verifyHex(const std::string& path);
+// "--check-feed" PATH
+int checkFeed(const std::string& path);
+// "--stage-update" ARCHIVE VERSION TARGET
+int stageUpdate(const std::string& archive, const std::string& version, const std::string& target);
+// "--install" …: the installer helper.
+int install(const std::vector<std::string>& arguments);
+// Anything else.
+int application(const std::vector<std::string>& arguments);
+
+} // namespace quelmar::Modes
