@@ -92,15 +92,6 @@ const std::string done = "写入与校验完成，等待设备重连";
 
 } // namespace
 
-TEST(IAP, CommandCodes) {
-    EXPECT_EQ(IAP::Code::write, 0x80);
-    EXPECT_EQ(IAP::Code::open, 0x81);
-    EXPECT_EQ(IAP::Code::verify, 0x82);
-    EXPECT_EQ(IAP::Code::finish, 0x83);
-    EXPECT_EQ(IAP::Code::seal, 0x84);
-    EXPECT_EQ(IAP::Code::runApp, 0x85);
-}
-
 TEST(IAP, PacketLayout) {
     // clang-format off
     const Bytes expected = {
