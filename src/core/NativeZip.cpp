@@ -2,8 +2,6 @@
 
 #include "core/UPSError.h"
 
-#include <cstdlib>
-#include <memory>
 #include <new>
 #include <string_view>
 #include <unordered_set>
@@ -62,7 +60,7 @@ bool isValidUTF8(std::string_view text) {
         }
         utf8proc_int32_t codepoint = 0;
         const auto width = utf8proc_iterate(bytes + at, length - at, &codepoint);
-        if (width <= 0 || !utf8proc_codepoint_valid(codepoint)) {
+        if (width <= 0) { // also refuses overlong forms, surrogates and values past U+10FFFF
             return false;
         }
         at += width;
@@ -94,36 +92,54 @@ bool isSafePath(std::string_view name) {
     }
 }
 
-// Two names with the same key are the same name: canonically equivalent (NFC), and, since they unpack to one
-// path, also when they differ only in repeated or trailing slashes.
-std::string nameKey(std::string_view name) {
-    std::string normalized;
-    if (isAscii(name)) {
-        normalized = name; // ASCII text is already in NFC
-    } else {
-        utf8proc_uint8_t* mapped = nullptr;
-        const auto length = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(name.data()),
-                                         static_cast<utf8proc_ssize_t>(name.size()), &mapped,
-                                         static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
-        const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owner(mapped, &std::free);
-        if (length < 0) {
-            // The name is valid UTF-8 by now, so only memory can run out.
+void appendNFC(std::string& out, std::string_view text, std::vector<utf8proc_int32_t>& scratch) {
+    constexpr auto options = static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE);
+    while (true) {
+        const auto count = utf8proc_decompose(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                                              static_cast<utf8proc_ssize_t>(text.size()), scratch.data(),
+                                              static_cast<utf8proc_ssize_t>(scratch.size()), options);
+        if (count < 0) {
+            // The text is valid UTF-8 by now, so only memory can run out.
             throw std::bad_alloc();
         }
-        normalized.assign(reinterpret_cast<const char*>(mapped), static_cast<std::size_t>(length));
-    }
-
-    std::string key;
-    key.reserve(normalized.size());
-    for (const char c : normalized) {
-        if (c != '/' || key.empty() || key.back() != '/') {
-            key.push_back(c);
+        // Re-encoding works in place and appends a NUL, hence one slot more.
+        if (static_cast<std::size_t>(count) < scratch.size()) {
+            const auto length = utf8proc_reencode(scratch.data(), count, options);
+            if (length < 0) {
+                throw std::bad_alloc();
+            }
+            out.append(reinterpret_cast<const char*>(scratch.data()), static_cast<std::size_t>(length));
+            return;
         }
+        scratch.resize(static_cast<std::size_t>(count) + 1);
     }
-    if (key.size() > 1 && key.back() == '/') {
-        key.pop_back();
+}
+
+// Two names with the same key are the same name: canonically equivalent (NFC), and, since they unpack to one
+// path, also when they differ only in repeated or trailing slashes. "/" never composes with a neighbour, so
+// each piece is normalized alone and ASCII pieces, already in NFC, are copied.
+std::string nameKey(std::string_view name, std::vector<utf8proc_int32_t>& scratch) {
+    std::string key;
+    key.reserve(name.size());
+    std::size_t begin = 0;
+    while (true) {
+        const auto slash = name.find('/', begin);
+        const auto piece = name.substr(begin, slash == std::string_view::npos ? std::string_view::npos : slash - begin);
+        if (!piece.empty()) {
+            if (!key.empty()) {
+                key.push_back('/');
+            }
+            if (isAscii(piece)) {
+                key.append(piece);
+            } else {
+                appendNFC(key, piece, scratch);
+            }
+        }
+        if (slash == std::string_view::npos) {
+            return key;
+        }
+        begin = slash + 1;
     }
-    return key;
 }
 
 void walk(ByteView zip, std::vector<Entry>* accepted) {
@@ -155,6 +171,7 @@ void walk(ByteView zip, std::vector<Entry>* accepted) {
 
     std::unordered_set<std::string> names;
     names.reserve(totalEntries);
+    std::vector<utf8proc_int32_t> scratch(256);
     std::uint64_t expanded = 0;
     std::uint64_t pos = cdStart;
     for (std::uint32_t index = 0; index < totalEntries; ++index) {
@@ -179,7 +196,7 @@ void walk(ByteView zip, std::vector<Entry>* accepted) {
             fail("ZIP 文件名无效");
         }
 
-        if (!isSafePath(name) || !names.insert(nameKey(name)).second) {
+        if (!isSafePath(name) || !names.insert(nameKey(name, scratch)).second) {
             fail("ZIP 路径不安全或重复");
         }
 
