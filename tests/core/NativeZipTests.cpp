@@ -3,6 +3,7 @@
 #include "core/NativeZip.h"
 #include "core/UPSError.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -446,6 +447,51 @@ TEST(NativeZip, SurvivesEveryTruncationAndByteChange) {
             Bytes changed = original;
             changed[at] = value;
             EXPECT_NO_THROW(verdict(changed)) << "byte " << at << " = " << int(value);
+        }
+    }
+}
+
+// Every offset and length field claiming every value up to past the buffer's end, and the 32-bit extremes. The
+// archive is ASCII throughout, so a name read too far is not cut short by invalid UTF-8, and its free space
+// starts like a central header, so a header read too close to the end is not cut short by its signature.
+TEST(NativeZip, SurvivesEveryOffsetAndLength) {
+    ZipLayout at;
+    Bytes original =
+        ZipBuilder().add(ZipEntry(bundle + "x", "data").attributes(0)).gapBeforeEnd(4).comment("note").build(&at);
+    put32(original, at.cdStart + at.cdSize, 0x02014B50);
+    ASSERT_TRUE(std::all_of(original.begin(), original.end(), [](std::uint8_t byte) { return byte < 0x80; }));
+    using Setter = std::function<void(Bytes&, std::uint32_t)>;
+    const auto u16At = [](std::size_t offset) -> Setter {
+        return [offset](Bytes& b, std::uint32_t v) { put16(b, offset, static_cast<std::uint16_t>(v)); };
+    };
+    const auto u32At = [](std::size_t offset) -> Setter {
+        return [offset](Bytes& b, std::uint32_t v) { put32(b, offset, v); };
+    };
+    const std::vector<Setter> fields = {
+        [&](Bytes& b, std::uint32_t v) {
+            put16(b, at.end + 8, static_cast<std::uint16_t>(v));
+            put16(b, at.end + 10, static_cast<std::uint16_t>(v));
+        },
+        u32At(at.end + 12),
+        u32At(at.end + 16),
+        u16At(at.end + 20),
+        u32At(at.central[0] + 20),
+        u16At(at.central[0] + 28),
+        u16At(at.central[0] + 30),
+        u16At(at.central[0] + 32),
+        u32At(at.central[0] + 42),
+        u16At(at.local[0] + 26),
+        u16At(at.local[0] + 28),
+    };
+    std::vector<std::uint32_t> values = {0x7FFFFFFF, 0x80000000, 0xFFFFFFF0, 0xFFFFFFFF};
+    for (std::uint32_t v = 0; v <= original.size() + 64; ++v) {
+        values.push_back(v);
+    }
+    for (std::size_t field = 0; field < fields.size(); ++field) {
+        for (const auto value : values) {
+            Bytes changed = original;
+            fields[field](changed, value);
+            EXPECT_NO_THROW(verdict(changed)) << "field " << field << " = " << value;
         }
     }
 }
