@@ -59,8 +59,9 @@ bool isValidUTF8(std::string_view text) {
             continue;
         }
         utf8proc_int32_t codepoint = 0;
+        // Also refuses overlong forms, surrogates and values past U+10FFFF.
         const auto width = utf8proc_iterate(bytes + at, length - at, &codepoint);
-        if (width <= 0) { // also refuses overlong forms, surrogates and values past U+10FFFF
+        if (width <= 0) {
             return false;
         }
         at += width;
