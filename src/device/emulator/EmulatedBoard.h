@@ -48,6 +48,9 @@ public:
     HIDResult nextInputReport(InterfaceRole on, std::span<std::uint8_t> buffer);
 
     StoredConfig& storedConfig() { return config_; }
+    // How many times one of its interfaces has been opened.
+    std::size_t openCount() const { return opens_; }
+    void countOpen() { ++opens_; }
     // The telemetry the board measures now, in physical units.
     Snapshot telemetry() const;
 
@@ -63,6 +66,7 @@ private:
     std::uint64_t epoch_ = 1;
     std::optional<std::chrono::steady_clock::time_point> backAt_; // set while off the bus
     StoredConfig config_;
+    std::size_t opens_ = 0;
 };
 
 } // namespace quelmar

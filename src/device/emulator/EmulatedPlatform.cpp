@@ -126,6 +126,7 @@ HIDOpenResult EmulatedPlatform::open(const HIDInterface& interface) {
         if (faults.openStatus && (!faults.openFailsOn || *faults.openFailsOn == *role)) {
             return {nullptr, *faults.openStatus};
         }
+        board.countOpen();
         return {std::make_unique<EmulatedDevice>(state_, i, board.epoch(), *role), 0};
     }
     // Like a hidraw node that has gone away.
