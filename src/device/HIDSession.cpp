@@ -1,5 +1,6 @@
 #include "device/HIDSession.h"
 
+#include "core/Precondition.h"
 #include "core/UPSError.h"
 
 #include <algorithm>
@@ -158,8 +159,12 @@ Bytes HIDSession::get(std::uint8_t id, std::size_t count, ReportType type, bool 
         throw UPSError("缺少 UPS 标准接口");
     }
     HIDDevice* const handle = opened(power ? *device_->power : device_->vendor);
-    if (handle == nullptr || count == 0) {
+    if (handle == nullptr) {
         throw UPSError("设备未连接");
+    }
+    QUELMAR_EXPECTS(count >= 1);
+    if (count == 0) {
+        throw UPSError("USB 报告长度或标识不符");
     }
     Bytes buffer(count, 0);
     buffer[0] = id;
