@@ -1,12 +1,133 @@
 #include "cli/Modes.h"
+#include "core/BatteryConfig.h"
+#include "core/Report.h"
+#include "core/Snapshot.h"
+#include "core/UPSError.h"
+#include "device/HIDSession.h"
 
+#include <algorithm>
+#include <charconv>
+#include <chrono>
 #include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
 
 namespace quelmar::Modes {
 
-int probe(const std::vector<std::string>&) {
-    std::cout << "--probe is not built yet\n";
-    return 1;
+namespace {
+
+constexpr std::int64_t maxSamples = 3600;
+
+void printLine(const std::string& line) {
+    std::cout << line << '\n' << std::flush;
+}
+
+// The sample count: an optional sign and decimal digits, 1 to 3600. Anything else is absent.
+std::optional<std::int64_t> sampleCount(const std::vector<std::string>& arguments) {
+    const auto it = std::find(arguments.begin() + 1, arguments.end(), "--samples");
+    if (it == arguments.end()) {
+        return 1;
+    }
+    if (it + 1 == arguments.end()) {
+        return std::nullopt;
+    }
+    std::string_view text = *(it + 1);
+    bool negative = false;
+    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || negative || value < 1 || value > maxSamples) {
+        return std::nullopt; // a count too large for any integer is out of range as well
+    }
+    return value;
+}
+
+// The shortest text that reads back as the same double, always with a fraction part.
+std::string real(std::optional<double> value) {
+    if (!value) {
+        return "-1.0";
+    }
+    char text[64];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, *value);
+    std::string out(text, ec == std::errc() ? end : text);
+    if (out.find_first_of(".e") == std::string::npos && out.find("inf") == std::string::npos &&
+        out.find("nan") == std::string::npos) {
+        out += ".0";
+    }
+    return out;
+}
+
+std::string statusList(const Snapshot& snapshot) {
+    std::string out = "[";
+    for (const auto& label : snapshot.statuses()) {
+        out += (out.size() > 1 ? ", \"" : "\"") + label + "\"";
+    }
+    return out + "]";
+}
+
+std::string sampleLine(std::int64_t j, const Snapshot& s) {
+    return "sample=" + std::to_string(j) + " battery=" + real(s.batteryVoltage) +
+           "V current=" + real(s.batteryCurrent) + "A soc=" + std::to_string(s.capacity.value_or(-1)) +
+           "% temperature=" + real(s.temperature) + "C input=" + real(s.inputVoltage) + "V/" + real(s.inputCurrent) +
+           "A output5=" + real(s.output5Voltage) + "V/" + real(s.output5Current) +
+           "A output12=" + real(s.output12Voltage) + "V/" + real(s.output12Current) + "A status=" + statusList(s);
+}
+
+void readings(HIDSession& session, std::int64_t samples) {
+    try {
+        const BatteryConfig config(session.get(ReportID::config, 8, ReportType::feature, false));
+        printLine("config capacity=" + std::to_string(config.capacity()) + "mAh resistance=" +
+                  std::to_string(config.resistanceMicroOhms()) + "uOhm nominal=" + std::to_string(config.nominal()));
+    } catch (const UPSError&) {
+        // A board without a valid configuration simply has no config line.
+    }
+    for (std::int64_t j = 1; j <= samples; ++j) {
+        printLine(sampleLine(j, session.snapshot()));
+        if (j < samples) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+        }
+    }
+}
+
+} // namespace
+
+int probe(const std::vector<std::string>& arguments) {
+    const auto samples = sampleCount(arguments);
+    if (!samples) {
+        printLine("--samples requires a count from 1 to 3600");
+        return 1;
+    }
+    try {
+        const auto devices = HIDSession::discover();
+        if (devices.empty()) {
+            printLine("No Quelmar connected");
+            return 0;
+        }
+        for (const auto& device : devices) {
+            printLine(device.product + " serial=" + device.serial + " boot=" + (device.bootloader ? "true" : "false") +
+                      " id=" + device.id);
+            HIDSession session;
+            session.connect(device.id);
+            if (const auto& info = session.info()) {
+                printLine("HW " + info->hardware + " FW " + info->software);
+            }
+            if (!device.bootloader) {
+                readings(session, *samples);
+            }
+        }
+    } catch (const std::exception& e) {
+        // UPSError carries the message the user sees; the emulator's description errors arrive here too.
+        printLine(std::string("ERROR: ") + e.what());
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace quelmar::Modes

@@ -1,0 +1,214 @@
+#include "device/HIDSession.h"
+
+#include "core/Precondition.h"
+#include "core/UPSError.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+namespace quelmar {
+
+namespace {
+
+constexpr std::uint16_t boardVendorID = 0x051D;
+constexpr std::int64_t powerPage = 0x84;
+constexpr std::int64_t vendorPage = 0xFF00;
+
+std::string hex8(HIDStatus status) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", static_cast<std::uint32_t>(status));
+    return text;
+}
+
+std::string lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); });
+    return text;
+}
+
+bool isBoardProduct(const std::string& product) {
+    const auto text = lower(product);
+    for (const char* word : {"quelmar", "vetrola", "k52"}) {
+        if (text.find(word) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+const HIDInterface* firstWithPage(const std::vector<HIDInterface>& group, std::int64_t page) {
+    for (const auto& interface : group) {
+        if (interface.primaryUsagePage == page) {
+            return &interface;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+HIDSession::HIDSession(HIDPlatform& platform)
+    : platform_(platform) {}
+
+HIDSession::~HIDSession() {
+    close();
+}
+
+std::vector<USBDevice> HIDSession::discover() {
+    return discover(HIDPlatform::system());
+}
+
+std::vector<USBDevice> HIDSession::discover(HIDPlatform& platform) {
+    // Groups keep their interfaces in enumeration order; the map's order is irrelevant, the result is sorted.
+    std::map<std::string, std::vector<HIDInterface>> groups;
+    for (auto& interface : platform.enumerate(boardVendorID)) {
+        const auto productID = interface.productID.value_or(0);
+        if ((productID != 2 && productID != 3) || !isBoardProduct(interface.product.value_or(""))) {
+            continue;
+        }
+        const auto location = interface.location.value_or(0);
+        const auto key =
+            location != 0 ? "location:" + std::to_string(location) : "serial:" + interface.serial.value_or("");
+        groups[key].push_back(std::move(interface));
+    }
+
+    std::vector<USBDevice> devices;
+    for (auto& [key, group] : groups) {
+        const HIDInterface* power = firstWithPage(group, powerPage);
+        const HIDInterface* vendor = firstWithPage(group, vendorPage);
+        if (vendor == nullptr) {
+            vendor = power;
+        }
+        if (vendor == nullptr) {
+            continue;
+        }
+        USBDevice device;
+        device.id = key;
+        device.product = vendor->product.value_or("");
+        device.serial = vendor->serial.value_or("");
+        device.bootloader =
+            vendor->productID.value_or(0) == 3 || lower(device.product).find("boot") != std::string::npos;
+        device.vendor = *vendor;
+        if (power != nullptr) {
+            device.power = *power;
+        }
+        devices.push_back(std::move(device));
+    }
+    std::sort(devices.begin(), devices.end(), [](const USBDevice& a, const USBDevice& b) { return a.id < b.id; });
+    return devices;
+}
+
+void HIDSession::connect(const std::string& id) {
+    close();
+    const auto devices = discover(platform_);
+    const auto found = std::find_if(devices.begin(), devices.end(), [&](const USBDevice& d) { return d.id == id; });
+    if (found == devices.end()) {
+        throw UPSError("设备已断开");
+    }
+
+    std::vector<HIDInterface> toOpen{found->vendor};
+    // One node may carry both collections: interfaces are the same when their paths are.
+    if (found->power && found->power->path != found->vendor.path) {
+        toOpen.push_back(*found->power);
+    }
+    for (const auto& interface : toOpen) {
+        auto result = platform_.open(interface);
+        if (!result.device) {
+            close();
+            throw UPSError("USB 打开失败：" + hex8(result.status) + "，请关闭占用设备的其他客户端");
+        }
+        opened_.emplace_back(interface, std::move(result.device));
+    }
+    device_ = *found;
+
+    try {
+        info_ = DeviceInfo(get(ReportID::identity, 6, ReportType::feature, false));
+    } catch (const UPSError&) {
+        info_.reset();
+    }
+}
+
+void HIDSession::close() {
+    for (auto& entry : opened_) {
+        entry.second.reset();
+    }
+    opened_.clear();
+    device_.reset();
+    info_.reset();
+}
+
+HIDDevice* HIDSession::opened(const HIDInterface& interface) {
+    for (auto& [openedInterface, handle] : opened_) {
+        if (openedInterface.path == interface.path) {
+            return handle.get();
+        }
+    }
+    return nullptr;
+}
+
+HIDDevice* HIDSession::vendorDevice() {
+    return device_ ? opened(device_->vendor) : nullptr;
+}
+
+Bytes HIDSession::get(std::uint8_t id, std::size_t count, ReportType type, bool power) {
+    if (!device_) {
+        throw UPSError("设备未连接");
+    }
+    if (power && !device_->power) {
+        throw UPSError("缺少 UPS 标准接口");
+    }
+    HIDDevice* const handle = opened(power ? *device_->power : device_->vendor);
+    if (handle == nullptr) {
+        throw UPSError("设备未连接");
+    }
+    QUELMAR_EXPECTS(count >= 1);
+    if (count == 0) {
+        throw UPSError("USB 报告长度或标识不符");
+    }
+    Bytes buffer(count, 0);
+    buffer[0] = id;
+    const auto result = handle->getReport(type, id, buffer);
+    if (result.status != 0) {
+        throw UPSError("读取 Report " + std::to_string(id) + " 失败：" + hex8(result.status));
+    }
+    if (result.length < count || buffer[0] != id) {
+        throw UPSError("USB 报告长度或标识不符");
+    }
+    return buffer;
+}
+
+void HIDSession::set(ByteView report, ReportType type) {
+    HIDDevice* const handle = vendorDevice();
+    if (!device_ || report.empty() || handle == nullptr) {
+        throw UPSError("设备未连接");
+    }
+    const auto status = handle->setReport(type, report);
+    if (status != 0) {
+        throw UPSError("写入 USB Report " + std::to_string(report[0]) + " 失败：" + hex8(status));
+    }
+}
+
+Snapshot HIDSession::snapshot() {
+    if (info_ && info_->supportsFullReport()) {
+        return Snapshot::full(get(ReportID::telemetry, 25, ReportType::feature, false));
+    }
+    const auto summary = get(ReportID::summary, 8, ReportType::input, true);
+    const auto input = get(ReportID::input, 11, ReportType::feature, true);
+    const auto output = get(ReportID::output, 12, ReportType::feature, true);
+    const auto battery = get(ReportID::battery, 15, ReportType::feature, true);
+    return Snapshot::legacy(summary, input, output, battery);
+}
+
+void HIDSession::writeConfig(const BatteryConfig& config) {
+    if (!device_ || device_->bootloader) {
+        throw UPSError("请连接 APP 模式设备");
+    }
+    set(config.report(), ReportType::feature);
+    const BatteryConfig readBack(get(ReportID::config, 8, ReportType::feature, false));
+    if (readBack != config) {
+        throw UPSError("参数写入后读回不一致，请重新读取");
+    }
+}
+
+} // namespace quelmar

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "core/BatteryConfig.h"
+#include "core/Bytes.h"
+#include "core/DeviceInfo.h"
+#include "core/Report.h"
+#include "core/Snapshot.h"
+#include "device/HIDPlatform.h"
+#include "device/USBDevice.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace quelmar {
+
+// The open connection to one board. Used from one thread at a time: inside worker jobs in the
+// application, on the main thread in the command line. No locks.
+class HIDSession {
+public:
+    explicit HIDSession(HIDPlatform& platform = HIDPlatform::system());
+    ~HIDSession();
+    HIDSession(const HIDSession&) = delete;
+    HIDSession& operator=(const HIDSession&) = delete;
+
+    // Every attached board, in either mode, sorted by id. Never fails.
+    static std::vector<USBDevice> discover();
+    static std::vector<USBDevice> discover(HIDPlatform& platform);
+
+    // Opens the board with this id and reads its identity; a failed identity read leaves info() absent.
+    void connect(const std::string& id);
+    void close();
+
+    // Reads report id as exactly count bytes from the vendor interface, or the power interface when power.
+    Bytes get(std::uint8_t id, std::size_t count, ReportType type, bool power);
+    // Sends a complete report (byte 0 its ID) to the vendor interface.
+    void set(ByteView report, ReportType type);
+
+    // One telemetry sample: report 8 when the firmware answers it, else the legacy reports 1 to 4.
+    Snapshot snapshot();
+    // Writes report 7 and accepts it only when the board reads back the same values.
+    void writeConfig(const BatteryConfig& config);
+
+    const std::optional<USBDevice>& device() const { return device_; }
+    const std::optional<DeviceInfo>& info() const { return info_; }
+    // The open vendor interface, for exchanges beyond get and set (bootloader replies); null when closed.
+    HIDDevice* vendorDevice();
+
+private:
+    HIDDevice* opened(const HIDInterface& interface);
+
+    HIDPlatform& platform_;
+    std::optional<USBDevice> device_;
+    std::optional<DeviceInfo> info_;
+    // The open interfaces in the order they were opened.
+    std::vector<std::pair<HIDInterface, std::unique_ptr<HIDDevice>>> opened_;
+};
+
+} // namespace quelmar

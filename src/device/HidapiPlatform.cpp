@@ -1,0 +1,156 @@
+#include "device/HidapiPlatform.h"
+
+#include "device/SysfsLocation.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include <hidapi/hidapi.h>
+
+namespace quelmar {
+
+namespace {
+
+// hidapi reports a failure as -1; the errno of the system call beneath it says more when there is one.
+HIDStatus failureStatus(int result, int savedErrno) {
+    return savedErrno != 0 ? savedErrno : result;
+}
+
+std::optional<std::string> utf8(const wchar_t* text) {
+    if (text == nullptr) {
+        return std::nullopt;
+    }
+    std::string out;
+    for (; *text != L'\0'; ++text) {
+        auto c = static_cast<std::uint32_t>(*text);
+        if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+class HidapiDevice final : public HIDDevice {
+public:
+    explicit HidapiDevice(hid_device* handle)
+        : handle_(handle) {}
+    ~HidapiDevice() override { hid_close(handle_); }
+
+    HIDResult getReport(ReportType type, std::uint8_t reportID, std::span<std::uint8_t> buffer) override {
+        if (buffer.empty()) {
+            return {EINVAL, 0};
+        }
+        buffer[0] = reportID;
+        errno = 0;
+        int result = 0;
+        switch (type) {
+        case ReportType::feature:
+            result = hid_get_feature_report(handle_, buffer.data(), buffer.size());
+            break;
+        case ReportType::input:
+            result = hid_get_input_report(handle_, buffer.data(), buffer.size());
+            break;
+        case ReportType::output:
+            return {EINVAL, 0}; // hidraw offers no way to read an output report back
+        }
+        if (result < 0) {
+            return {failureStatus(result, errno), 0};
+        }
+        return {0, static_cast<std::size_t>(result)};
+    }
+
+    HIDStatus setReport(ReportType type, ByteView report) override {
+        if (report.empty()) {
+            return EINVAL;
+        }
+        errno = 0;
+        int result = 0;
+        switch (type) {
+        case ReportType::feature:
+            result = hid_send_feature_report(handle_, report.data(), report.size());
+            break;
+        case ReportType::output:
+            result = hid_write(handle_, report.data(), report.size());
+            break;
+        case ReportType::input:
+            return EINVAL;
+        }
+        if (result < 0) {
+            return failureStatus(result, errno);
+        }
+        return static_cast<std::size_t>(result) == report.size() ? 0 : EIO;
+    }
+
+    HIDResult readInputReport(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override {
+        if (buffer.empty()) {
+            return {EINVAL, 0};
+        }
+        const auto ms = timeout.count() < 0 ? 0 : (timeout.count() > INT_MAX ? INT_MAX : timeout.count());
+        errno = 0;
+        const int result = hid_read_timeout(handle_, buffer.data(), buffer.size(), static_cast<int>(ms));
+        if (result < 0) {
+            return {failureStatus(result, errno), 0};
+        }
+        return {0, static_cast<std::size_t>(result)};
+    }
+
+private:
+    hid_device* handle_;
+};
+
+} // namespace
+
+HidapiPlatform::HidapiPlatform() {
+    hid_init();
+}
+
+HidapiPlatform::~HidapiPlatform() {
+    hid_exit();
+}
+
+std::vector<HIDInterface> HidapiPlatform::enumerate(std::uint16_t vendorID) {
+    std::vector<HIDInterface> out;
+    hid_device_info* const list = hid_enumerate(vendorID, 0);
+    for (const hid_device_info* info = list; info != nullptr; info = info->next) {
+        HIDInterface interface;
+        interface.path = info->path != nullptr ? info->path : "";
+        interface.vendorID = info->vendor_id;
+        interface.productID = info->product_id;
+        interface.product = utf8(info->product_string);
+        interface.serial = utf8(info->serial_number);
+        if (const auto location = SysfsLocation::forNode(interface.path); location != 0) {
+            interface.location = location;
+        }
+        interface.primaryUsagePage = info->usage_page;
+        out.push_back(std::move(interface));
+    }
+    hid_free_enumeration(list);
+    return out;
+}
+
+HIDOpenResult HidapiPlatform::open(const HIDInterface& interface) {
+    errno = 0;
+    hid_device* const handle = hid_open_path(interface.path.c_str());
+    if (handle == nullptr) {
+        return {nullptr, failureStatus(-1, errno)};
+    }
+    return {std::make_unique<HidapiDevice>(handle), 0};
+}
+
+} // namespace quelmar

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "core/Snapshot.h"
+#include "device/HIDPlatform.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quelmar {
+
+// Which reports an emulated interface answers, and the usage page it shows unless told otherwise.
+enum class InterfaceRole { vendor, power };
+
+// One HID interface of an emulated board. Each override replaces what the board would enumerate with;
+// an override holding nullopt makes the property missing altogether.
+struct InterfaceDescription {
+    InterfaceDescription(InterfaceRole r = InterfaceRole::vendor)
+        : role(r) {}
+
+    InterfaceRole role;
+    std::optional<std::optional<std::int64_t>> usagePage;
+    std::optional<std::optional<std::int64_t>> productID;
+    std::optional<std::optional<std::int64_t>> location;
+    std::optional<std::optional<std::string>> product;
+    std::optional<std::optional<std::string>> serial;
+};
+
+// The battery configuration as the board stores it: not validated, only bounded by its field widths.
+struct StoredConfig {
+    std::int64_t capacity = 2600;
+    std::int64_t resistanceMicroOhms = 45000;
+    std::int64_t nominal = 2;
+
+    bool operator==(const StoredConfig&) const = default;
+};
+
+// Ways the board can be told to misbehave.
+struct BoardFaults {
+    std::optional<HIDStatus> openStatus;             // opening fails with this status
+    std::optional<InterfaceRole> openFailsOn;        // only this interface fails to open; absent: every one
+    std::map<std::uint8_t, HIDStatus> getStatus;     // reading report N fails with this status
+    std::map<std::uint8_t, HIDStatus> setStatus;     // writing report N fails with this status
+    std::map<std::uint8_t, std::size_t> replyLength; // report N is answered with this many bytes
+    std::map<std::uint8_t, std::uint8_t> replyID;    // report N is answered with this byte 0
+    std::optional<std::int64_t> readBackCapacity;    // after a report 7 write the board stores this instead
+    std::optional<std::int64_t> readBackResistance;
+    std::optional<std::int64_t> readBackNominal;
+
+    bool operator==(const BoardFaults&) const = default;
+};
+
+struct BoardDescription {
+    std::string product = "Quelmar DC UPS";
+    std::string serial;
+    std::int64_t location = 0; // 0: the interfaces have no location
+    bool bootloader = false;   // the mode the board starts in
+    std::int64_t vendorID = 0x051D;
+    std::optional<std::int64_t> productID; // absent: 2 in APP mode, 3 in bootloader mode
+    std::array<std::uint8_t, 2> hardware{1, 2};
+    std::array<std::uint8_t, 3> software{1, 0, 8};
+    std::vector<InterfaceDescription> interfaces{{InterfaceRole::vendor}, {InterfaceRole::power}}; // APP mode
+    StoredConfig config;
+    Snapshot telemetry = defaultTelemetry(); // physical units, every field present
+    bool moving = false;                     // telemetry follows a charge and discharge cycle instead
+    std::int64_t restartMilliseconds = 500;  // how long the board stays off the bus when it restarts
+    BoardFaults faults;
+
+    static Snapshot defaultTelemetry();
+    // The board QUELMAR_SIMULATOR=1 selects: APP mode, both interfaces, moving telemetry.
+    static BoardDescription standard();
+    // Parses a JSON description {"boards": [...]}; throws std::runtime_error naming the faulty member.
+    static std::vector<BoardDescription> parse(const std::string& json);
+};
+
+} // namespace quelmar

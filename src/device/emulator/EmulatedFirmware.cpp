@@ -1,0 +1,187 @@
+#include "device/emulator/EmulatedFirmware.h"
+
+#include "device/emulator/EmulatedBoard.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+
+namespace quelmar {
+
+namespace {
+
+// A request the board does not answer stalls; hidraw reports that as EPIPE.
+constexpr HIDStatus stalled = EPIPE;
+
+std::int64_t scaled(std::optional<double> value, double scale, std::int64_t min, std::int64_t max) {
+    return std::clamp<std::int64_t>(std::llround(value.value_or(0) * scale), min, max);
+}
+
+void put16(Bytes& report, std::size_t offset, std::int64_t value) {
+    const auto word = static_cast<std::uint16_t>(value);
+    report[offset] = static_cast<std::uint8_t>(word);
+    report[offset + 1] = static_cast<std::uint8_t>(word >> 8);
+}
+
+std::uint8_t byte(std::optional<std::int64_t> value) {
+    return static_cast<std::uint8_t>(std::clamp<std::int64_t>(value.value_or(0), 0, 255));
+}
+
+std::int64_t volts(std::optional<double> v) {
+    return scaled(v, 100, 0, 65535);
+}
+std::int64_t amperes(std::optional<double> a) {
+    return scaled(a, 100, -32768, 32767);
+}
+std::int64_t celsius(std::optional<double> c) {
+    return scaled(c, 10, 0, 65535);
+}
+
+Bytes fullReport(const Snapshot& t) {
+    Bytes r(25, 0);
+    r[0] = ReportID::telemetry;
+    r[1] = byte(t.capacity);
+    put16(r, 2, std::clamp<std::int64_t>(t.runtime.value_or(0), 0, 65535));
+    put16(r, 4, volts(t.batteryVoltage));
+    put16(r, 6, amperes(t.batteryCurrent));
+    put16(r, 8, celsius(t.temperature));
+    put16(r, 10, volts(t.inputVoltage));
+    put16(r, 12, amperes(t.inputCurrent));
+    put16(r, 14, volts(t.output5Voltage));
+    put16(r, 16, amperes(t.output5Current));
+    put16(r, 18, volts(t.output12Voltage));
+    put16(r, 20, amperes(t.output12Current));
+    r[22] = byte(t.load);
+    put16(r, 23, t.status & 0xFFFF);
+    return r;
+}
+
+std::optional<Bytes> legacyReport(std::uint8_t id, const Snapshot& t) {
+    switch (id) {
+    case ReportID::summary: {
+        Bytes r(8, 0);
+        r[0] = id;
+        r[1] = byte(t.capacity);
+        put16(r, 6, t.status & 0xFFFF);
+        return r;
+    }
+    case ReportID::input: {
+        Bytes r(11, 0);
+        r[0] = id;
+        put16(r, 1, volts(t.inputVoltage));
+        return r;
+    }
+    case ReportID::output: {
+        Bytes r(12, 0);
+        r[0] = id;
+        r[1] = byte(t.load);
+        return r;
+    }
+    case ReportID::battery: {
+        Bytes r(15, 0);
+        r[0] = id;
+        put16(r, 1, std::clamp<std::int64_t>(t.runtime.value_or(0), 0, 65535));
+        put16(r, 7, volts(t.batteryVoltage));
+        put16(r, 9, amperes(t.batteryCurrent));
+        put16(r, 13, celsius(t.temperature));
+        return r;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+Bytes configReport(const StoredConfig& c) {
+    Bytes r{ReportID::config};
+    const auto capacity = littleEndian(static_cast<std::uint32_t>(c.capacity), 2);
+    const auto resistance = littleEndian(static_cast<std::uint32_t>(c.resistanceMicroOhms), 4);
+    r.insert(r.end(), capacity.begin(), capacity.end());
+    r.insert(r.end(), resistance.begin(), resistance.end());
+    r.push_back(static_cast<std::uint8_t>(c.nominal));
+    return r;
+}
+
+} // namespace
+
+std::optional<Bytes> EmulatedFirmware::nextInputReport(EmulatedBoard&, InterfaceRole) {
+    return std::nullopt;
+}
+
+std::vector<InterfaceDescription> EmulatedApp::interfaces(const BoardDescription& description) const {
+    return description.interfaces;
+}
+
+EmulatedFirmware::Reply EmulatedApp::getReport(EmulatedBoard& board, InterfaceRole on, ReportType type,
+                                               std::uint8_t id) {
+    const auto& description = board.description();
+    if (on == InterfaceRole::power) {
+        const bool inputReport = id == ReportID::summary;
+        if (type != (inputReport ? ReportType::input : ReportType::feature)) {
+            return {stalled, {}};
+        }
+        if (auto report = legacyReport(id, board.telemetry())) {
+            return {0, std::move(*report)};
+        }
+        return {stalled, {}};
+    }
+    if (type != ReportType::feature) {
+        return {stalled, {}};
+    }
+    switch (id) {
+    case ReportID::identity:
+        return {0,
+                {ReportID::identity, description.hardware[0], description.hardware[1], description.software[0],
+                 description.software[1], description.software[2]}};
+    case ReportID::config:
+        return {0, configReport(board.storedConfig())};
+    case ReportID::telemetry:
+        // Report 8 came with firmware 1.0.8.
+        if (description.software < std::array<std::uint8_t, 3>{1, 0, 8}) {
+            return {stalled, {}};
+        }
+        return {0, fullReport(board.telemetry())};
+    default:
+        return {stalled, {}};
+    }
+}
+
+HIDStatus EmulatedApp::setReport(EmulatedBoard& board, InterfaceRole on, ReportType type, ByteView report) {
+    if (on != InterfaceRole::vendor || type != ReportType::feature || report.empty()) {
+        return stalled;
+    }
+    if (report[0] == ReportID::config) {
+        if (report.size() != 8) {
+            return stalled;
+        }
+        const Report written(report, ReportID::config, 8);
+        const auto& faults = board.description().faults;
+        auto& stored = board.storedConfig();
+        stored.capacity = faults.readBackCapacity.value_or(written.u16(1));
+        stored.resistanceMicroOhms = faults.readBackResistance.value_or(written.u32(3));
+        stored.nominal = faults.readBackNominal.value_or(written.u8(7));
+        return 0;
+    }
+    if (report[0] == ReportID::enterBootloader) {
+        const bool magic = report.size() >= 5 && std::all_of(report.begin() + 1, report.begin() + 5,
+                                                             [](std::uint8_t b) { return b == 0x3C; });
+        if (magic) {
+            board.restartInto(BoardMode::bootloader);
+        }
+        return 0;
+    }
+    return stalled;
+}
+
+std::vector<InterfaceDescription> EmulatedQuietBootloader::interfaces(const BoardDescription&) const {
+    return {{InterfaceRole::vendor}};
+}
+
+EmulatedFirmware::Reply EmulatedQuietBootloader::getReport(EmulatedBoard&, InterfaceRole, ReportType, std::uint8_t) {
+    return {stalled, {}};
+}
+
+HIDStatus EmulatedQuietBootloader::setReport(EmulatedBoard&, InterfaceRole, ReportType, ByteView) {
+    return stalled;
+}
+
+} // namespace quelmar
