@@ -1,0 +1,92 @@
+#include "install/Command.h"
+
+#include "core/ToolFailure.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utf8proc.h>
+
+extern char** environ;
+
+namespace quelmar::Command {
+
+namespace {
+
+bool isValidUTF8(const std::string& text) {
+    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+    const auto length = static_cast<utf8proc_ssize_t>(text.size());
+    utf8proc_ssize_t at = 0;
+    while (at < length) {
+        utf8proc_int32_t codepoint = 0;
+        const auto width = utf8proc_iterate(bytes + at, length - at, &codepoint);
+        if (width <= 0) {
+            return false;
+        }
+        at += width;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string run(const std::string& executable, const std::vector<std::string>& arguments) {
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe");
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+
+    std::vector<std::string> argv{executable};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> pointers;
+    for (auto& argument : argv) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, executable.c_str(), &actions, nullptr, pointers.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeEnds[1]);
+    if (spawned != 0) {
+        ::close(pipeEnds[0]);
+        throw std::system_error(spawned, std::generic_category(), executable);
+    }
+
+    // Read to the end before waiting, so that a tool with much output never blocks on a full pipe.
+    std::string output;
+    char buffer[65536];
+    while (true) {
+        const ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeEnds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!isValidUTF8(output)) {
+        output.clear();
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw toolFailure(std::filesystem::path(executable).filename().string(), output);
+    }
+    return output;
+}
+
+} // namespace quelmar::Command

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "core/Bytes.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace quelmar::Files {
+
+// The whole file, or none when it holds more than maxSize bytes (found out before reading it all).
+// Throws std::system_error naming the file.
+std::optional<Bytes> readUpTo(const std::filesystem::path& path, std::uint64_t maxSize, bool followLinks = true);
+
+// Writes a temporary file beside path, flushes it to disk and renames it over path, so that readers see the
+// old file or the whole new one. Throws std::system_error; leaves no temporary file behind.
+void writeAtomically(const std::filesystem::path& path, std::string_view content, unsigned mode = 0644);
+
+// $HOME, else the password database's entry.
+std::filesystem::path homeDirectory();
+
+// Absolute, "." and ".." removed lexically, no trailing separator; links are not resolved.
+std::filesystem::path standardized(const std::filesystem::path& path);
+
+} // namespace quelmar::Files

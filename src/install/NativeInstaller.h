@@ -1,0 +1,53 @@
+#pragma once
+
+#include "core/Bytes.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quelmar {
+
+// An unpacked, validated client update waiting in its staging directory beside the installed bundle.
+struct StagedUpdate {
+    std::filesystem::path stage;
+    std::filesystem::path target;
+    std::string version;
+};
+
+// Replaces the running client with a newer bundle through a helper copy of itself, keeping the old bundle and
+// restoring it when the new one does not come up.
+namespace NativeInstaller {
+
+inline constexpr std::uint64_t maxPackage = 104857600;
+inline constexpr std::string_view stagePrefix = ".quelmar-native-update-";
+
+// The installed bundle the running client came from, links resolved. Throws UPSError when it is no bundle, lies
+// in a download or mounted location, or cannot be replaced.
+std::filesystem::path currentTarget();
+
+// Reads, checks and unpacks the archive into a fresh staging directory beside target and validates the bundle in
+// it; the staging directory is removed again when unpacking or validation fails. Blocking.
+StagedUpdate prepare(const std::filesystem::path& archive, const std::filesystem::path& target,
+                     const std::string& version);
+
+// Info.plist rules (identifier, version text, native implementation) and the seal, checked against the key this
+// build trusts; validateWith takes the key (32 bytes) explicitly.
+void validate(const std::filesystem::path& app, const std::string& version);
+void validateWith(const std::filesystem::path& app, const std::string& version, ByteView publicKey);
+
+// Copies the running executable to "installer" in the stage and starts it as the helper; does not wait.
+void launch(const StagedUpdate& update);
+
+// The helper: waits for the old client, swaps the bundles, starts the new client and waits for its
+// acknowledgement, rolling back when it does not come. Returns 0 installed, 1 failed, 2 arguments refused.
+int installFromHelper(const std::vector<std::string>& arguments);
+
+// Writes the launch acknowledgement when the arguments carry "--update-ready PATH" and "--update-token TOKEN"
+// and PATH is a "ready.json" in a staging directory; otherwise, and on any error, does nothing.
+void acknowledgeLaunch(const std::vector<std::string>& arguments);
+
+} // namespace NativeInstaller
+} // namespace quelmar

@@ -1,0 +1,79 @@
+#include "install/PropertyList.h"
+
+#include "install/Files.h"
+
+#include <cstdlib>
+#include <memory>
+
+#include <plist/plist.h>
+
+namespace quelmar {
+
+namespace {
+
+constexpr std::uint64_t maxSize = 1024 * 1024;
+
+struct PlistFree {
+    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+
+} // namespace
+
+std::optional<std::string> InfoDictionary::string(const std::string& key) const {
+    const auto it = text.find(key);
+    if (it == text.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+std::optional<InfoDictionary> PropertyList::parse(ByteView bytes) {
+    if (bytes.empty() || bytes.size() > maxSize) {
+        throw PropertyListError("the data is not a property list");
+    }
+    plist_t root = nullptr;
+    plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<std::uint32_t>(bytes.size()), &root);
+    if (root == nullptr) {
+        throw PropertyListError("the data is not a property list");
+    }
+    const std::unique_ptr<void, PlistFree> owner(root);
+    if (plist_get_node_type(root) != PLIST_DICT) {
+        return std::nullopt;
+    }
+    InfoDictionary dictionary;
+    plist_dict_iter iterator = nullptr;
+    plist_dict_new_iter(root, &iterator);
+    const std::unique_ptr<void, decltype(&std::free)> iteratorOwner(iterator, &std::free);
+    while (iterator != nullptr) {
+        char* key = nullptr;
+        plist_t value = nullptr;
+        plist_dict_next_item(root, iterator, &key, &value);
+        if (key == nullptr) {
+            break;
+        }
+        const std::unique_ptr<char, decltype(&std::free)> keyOwner(key, &std::free);
+        if (value != nullptr && plist_get_node_type(value) == PLIST_STRING) {
+            char* text = nullptr;
+            plist_get_string_val(value, &text);
+            if (text != nullptr) {
+                const std::unique_ptr<char, decltype(&std::free)> textOwner(text, &std::free);
+                dictionary.text.emplace(key, text);
+            }
+        }
+    }
+    return dictionary;
+}
+
+std::optional<InfoDictionary> PropertyList::read(const std::filesystem::path& path) {
+    const auto bytes = Files::readUpTo(path, maxSize);
+    if (!bytes) {
+        throw PropertyListError(path.string() + ": the file is too large for a property list");
+    }
+    try {
+        return parse(*bytes);
+    } catch (const PropertyListError&) {
+        throw PropertyListError(path.string() + ": the data is not a property list");
+    }
+}
+
+} // namespace quelmar

@@ -1,0 +1,192 @@
+#include "install/ZipExtraction.h"
+
+#include "core/ToolFailure.h"
+#include "core/UPSError.h"
+
+#include <cerrno>
+#include <clocale>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <locale.h>
+#include <sys/stat.h>
+
+namespace quelmar::ZipExtraction {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const mismatch = "ZIP 本地路径或大小不符";
+const char* const linkOrSpecial = "ZIP 包含链接、特殊文件或加密内容";
+const char* const unsafePath = "ZIP 路径不安全或重复";
+
+constexpr int flags = ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
+                      ARCHIVE_EXTRACT_NO_OVERWRITE;
+
+// libarchive turns UTF-8 names into the locale's encoding and warns when it cannot; a UTF-8 character type for
+// this thread keeps the bytes as they are, whatever locale the process runs in.
+class Utf8Locale {
+public:
+    Utf8Locale()
+        : locale_(::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {
+        if (locale_ != static_cast<locale_t>(nullptr)) {
+            previous_ = ::uselocale(locale_);
+        }
+    }
+    ~Utf8Locale() {
+        if (locale_ != static_cast<locale_t>(nullptr)) {
+            ::uselocale(previous_);
+            ::freelocale(locale_);
+        }
+    }
+    Utf8Locale(const Utf8Locale&) = delete;
+    Utf8Locale& operator=(const Utf8Locale&) = delete;
+
+private:
+    locale_t locale_;
+    locale_t previous_ = static_cast<locale_t>(nullptr);
+};
+
+struct ReadFree {
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+struct WriteFree {
+    void operator()(archive* a) const { archive_write_free(a); }
+};
+
+[[noreturn]] void libarchiveFailure(archive* a, const std::string& name) {
+    const char* text = archive_error_string(a);
+    throw toolFailure("libarchive", (name.empty() ? "" : name + ": ") + (text != nullptr ? text : "unknown error"));
+}
+
+bool isResourceFork(const std::string& name) {
+    return name.starts_with("__MACOSX/") || name == "__MACOSX";
+}
+
+void copyData(archive* reader, archive* writer, const std::string& name, std::uint64_t expected, bool write) {
+    std::uint64_t total = 0;
+    while (true) {
+        const void* block = nullptr;
+        std::size_t size = 0;
+        la_int64_t offset = 0;
+        const int r = archive_read_data_block(reader, &block, &size, &offset);
+        if (r == ARCHIVE_EOF) {
+            break;
+        }
+        if (r != ARCHIVE_OK) {
+            libarchiveFailure(reader, name);
+        }
+        if (offset < 0 || static_cast<std::uint64_t>(offset) != total || size > expected - total) {
+            throw UPSError(mismatch);
+        }
+        total += size;
+        if (write && archive_write_data_block(writer, block, size, offset) != ARCHIVE_OK) {
+            libarchiveFailure(writer, name);
+        }
+    }
+    if (total != expected) {
+        throw UPSError(mismatch);
+    }
+}
+
+} // namespace
+
+void extract(ByteView archiveBytes, const std::vector<NativeZip::Entry>& entries, const fs::path& destination) {
+    const Utf8Locale utf8;
+    // Resolved first: a link anywhere in the destination path would make the secure flags refuse every entry.
+    const std::string root = fs::canonical(destination).string();
+
+    std::map<std::string, const NativeZip::Entry*> records;
+    for (const auto& entry : entries) {
+        records.emplace(entry.name, &entry);
+    }
+    std::set<std::string> seen;
+
+    const std::unique_ptr<archive, ReadFree> reader(archive_read_new());
+    const std::unique_ptr<archive, WriteFree> writer(archive_write_disk_new());
+    if (!reader || !writer) {
+        throw std::bad_alloc();
+    }
+    // Only the seekable reader: it takes the entries from the central directory, as the validator did.
+    if (archive_read_support_format_zip_seekable(reader.get()) != ARCHIVE_OK ||
+        archive_read_open_memory(reader.get(), archiveBytes.data(), archiveBytes.size()) != ARCHIVE_OK) {
+        libarchiveFailure(reader.get(), "");
+    }
+    if (archive_write_disk_set_options(writer.get(), flags) != ARCHIVE_OK) {
+        libarchiveFailure(writer.get(), "");
+    }
+
+    while (true) {
+        archive_entry* entry = nullptr;
+        const int r = archive_read_next_header(reader.get(), &entry);
+        if (r == ARCHIVE_EOF) {
+            break;
+        }
+        if (r != ARCHIVE_OK) {
+            libarchiveFailure(reader.get(), "");
+        }
+        const char* pathname = archive_entry_pathname(entry);
+        if (pathname == nullptr) {
+            throw UPSError(mismatch);
+        }
+        const std::string name(pathname);
+        const auto record = records.find(name);
+        if (record == records.end() || !seen.insert(name).second) {
+            throw UPSError(mismatch);
+        }
+        const auto type = archive_entry_filetype(entry);
+        if ((type != AE_IFREG && type != AE_IFDIR) || archive_entry_hardlink(entry) != nullptr ||
+            archive_entry_symlink(entry) != nullptr || archive_entry_is_encrypted(entry)) {
+            throw UPSError(linkOrSpecial);
+        }
+        const bool directory = type == AE_IFDIR;
+        if (directory != (record->second->type == NativeZip::EntryType::directory)) {
+            throw UPSError(mismatch);
+        }
+        const std::uint64_t size = record->second->uncompressedSize;
+        if (!directory && (!archive_entry_size_is_set(entry) || archive_entry_size(entry) < 0 ||
+                           static_cast<std::uint64_t>(archive_entry_size(entry)) != size)) {
+            throw UPSError(mismatch);
+        }
+        if (isResourceFork(name)) {
+            if (!directory) {
+                copyData(reader.get(), nullptr, name, size, false);
+            }
+            continue;
+        }
+
+        const std::string path = root + "/" + name;
+        struct stat existing {};
+        if (::lstat(path.c_str(), &existing) == 0 && (!directory || !S_ISDIR(existing.st_mode))) {
+            throw UPSError(unsafePath);
+        }
+        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
+        archive_entry_copy_pathname(entry, path.c_str());
+        if (directory) {
+            archive_entry_set_size(entry, 0);
+        }
+        if (archive_write_header(writer.get(), entry) != ARCHIVE_OK) {
+            libarchiveFailure(writer.get(), name);
+        }
+        if (!directory) {
+            copyData(reader.get(), writer.get(), name, size, true);
+        }
+        if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK) {
+            libarchiveFailure(writer.get(), name);
+        }
+    }
+    if (seen.size() != entries.size()) {
+        throw UPSError(mismatch);
+    }
+    // Directory permissions are applied here, after their contents were written.
+    if (archive_write_close(writer.get()) != ARCHIVE_OK) {
+        libarchiveFailure(writer.get(), "");
+    }
+}
+
+} // namespace quelmar::ZipExtraction
