@@ -56,6 +56,19 @@ public:
         uncompressedSize_ = value;
         return *this;
     }
+    ZipEntry& crc32(std::uint32_t value) {
+        crc32_ = value;
+        return *this;
+    }
+    // Extra fields, written unchanged after the name in the local header and the central record.
+    ZipEntry& localExtra(std::string value) {
+        localExtra_ = std::move(value);
+        return *this;
+    }
+    ZipEntry& centralExtra(std::string value) {
+        centralExtra_ = std::move(value);
+        return *this;
+    }
     // Where the central record says the local header is.
     ZipEntry& localOffset(std::uint32_t value) {
         localOffset_ = value;
@@ -73,6 +86,9 @@ private:
     std::optional<std::uint32_t> compressedSize_;
     std::optional<std::uint32_t> uncompressedSize_;
     std::optional<std::uint32_t> localOffset_;
+    std::uint32_t crc32_ = 0;
+    std::string localExtra_;
+    std::string centralExtra_;
 };
 
 // Where build() put the records, for tests that patch single fields afterwards.
@@ -85,7 +101,7 @@ struct ZipLayout {
 };
 
 // Writes a plain ZIP archive field by field: local headers and data, the central directory, optional free
-// space, the end record and its comment. CRCs are left 0; extra fields are patched in by tests that need them.
+// space, the end record and its comment. CRCs are 0 unless set; extra fields are empty unless set.
 class ZipBuilder {
 public:
     ZipBuilder& add(ZipEntry entry) {
@@ -116,12 +132,13 @@ public:
             appendU16(out, entry.flags_); // general purpose flags
             appendU16(out, entry.method_);
             appendU32(out, 0x00210000); // time and date: 1980-01-01
-            appendU32(out, 0);          // CRC-32
+            appendU32(out, entry.crc32_);
             appendU32(out, entry.compressedSize_.value_or(static_cast<std::uint32_t>(entry.data_.size())));
             appendU32(out, entry.uncompressedSize_.value_or(static_cast<std::uint32_t>(entry.data_.size())));
             appendU16(out, static_cast<std::uint16_t>(localName.size()));
-            appendU16(out, 0); // extra field length
+            appendU16(out, static_cast<std::uint16_t>(entry.localExtra_.size()));
             append(out, localName);
+            append(out, entry.localExtra_);
             append(out, entry.data_);
         }
         where.cdStart = out.size();
@@ -134,17 +151,18 @@ public:
             appendU16(out, entry.flags_);
             appendU16(out, entry.method_);
             appendU32(out, 0x00210000);
-            appendU32(out, 0);
+            appendU32(out, entry.crc32_);
             appendU32(out, entry.compressedSize_.value_or(static_cast<std::uint32_t>(entry.data_.size())));
             appendU32(out, entry.uncompressedSize_.value_or(static_cast<std::uint32_t>(entry.data_.size())));
             appendU16(out, static_cast<std::uint16_t>(entry.name_.size()));
-            appendU16(out, 0); // extra field length
+            appendU16(out, static_cast<std::uint16_t>(entry.centralExtra_.size()));
             appendU16(out, 0); // comment length
             appendU16(out, 0); // disk where the entry starts
             appendU16(out, 0); // internal attributes
             appendU32(out, entry.attributes_);
             appendU32(out, entry.localOffset_.value_or(static_cast<std::uint32_t>(where.local[i])));
             append(out, entry.name_);
+            append(out, entry.centralExtra_);
         }
         where.cdSize = out.size() - where.cdStart;
         out.resize(out.size() + gap_, 0);
