@@ -1,0 +1,140 @@
+#include "tools/BundlePacking.h"
+
+#include "core/NativeZip.h"
+#include "install/Bundle.h"
+#include "install/Files.h"
+#include "install/SealedBundle.h"
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <fcntl.h>
+#include <sodium.h>
+#include <unistd.h>
+
+namespace quelmar::publish {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// 2000-01-01 00:00:00 UTC; ZIP times cannot go before 1980.
+constexpr time_t fixedTime = 946684800;
+
+struct WriteFree {
+    void operator()(archive* a) const { archive_write_free(a); }
+};
+struct EntryFree {
+    void operator()(archive_entry* e) const { archive_entry_free(e); }
+};
+
+[[noreturn]] void fail(archive* a, const std::string& what) {
+    const char* text = archive_error_string(a);
+    throw std::runtime_error(what + ": " + (text != nullptr ? text : "libarchive failed"));
+}
+
+std::string hex(const unsigned char* bytes, std::size_t size) {
+    std::string out(size * 2 + 1, '\0');
+    sodium_bin2hex(out.data(), out.size(), bytes, size);
+    out.pop_back();
+    return out;
+}
+
+void addEntry(archive* writer, const std::string& name, const fs::path& source, bool directory) {
+    const std::unique_ptr<archive_entry, EntryFree> entry(archive_entry_new());
+    archive_entry_set_pathname(entry.get(), name.c_str());
+    archive_entry_set_mtime(entry.get(), fixedTime, 0);
+    struct stat status {};
+    if (::lstat(source.c_str(), &status) != 0) {
+        throw std::system_error(errno, std::generic_category(), source.string());
+    }
+    archive_entry_set_filetype(entry.get(), directory ? AE_IFDIR : AE_IFREG);
+    archive_entry_set_perm(entry.get(), status.st_mode & 0777);
+    if (directory) {
+        archive_entry_set_size(entry.get(), 0);
+        if (archive_write_header(writer, entry.get()) != ARCHIVE_OK) {
+            fail(writer, name);
+        }
+        return;
+    }
+    const auto content = Files::readUpTo(source, NativeZip::maxExpandedSize, false);
+    if (!content) {
+        throw std::runtime_error(source.string() + ": too large for an update archive");
+    }
+    archive_entry_set_size(entry.get(), static_cast<la_int64_t>(content->size()));
+    if (archive_write_header(writer, entry.get()) != ARCHIVE_OK) {
+        fail(writer, name);
+    }
+    if (!content->empty() &&
+        archive_write_data(writer, content->data(), content->size()) != static_cast<la_ssize_t>(content->size())) {
+        fail(writer, name);
+    }
+}
+
+} // namespace
+
+PackedArchive pack(const fs::path& bundle, const fs::path& archivePath) {
+    if (sodium_init() < 0) {
+        throw std::runtime_error("libsodium could not be initialised");
+    }
+    // The same walk as the seal's: it refuses links and special files, and includes the manifest below.
+    auto items = SealedBundle::items(bundle);
+    if (fs::exists(bundle / BundleSeal::manifestPath)) {
+        items.push_back({std::string(BundleSeal::manifestPath), false, 0, 0, {}});
+        std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+    }
+
+    std::string temporary = (archivePath.parent_path() / ("." + archivePath.filename().string() + ".XXXXXX")).string();
+    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        throw std::system_error(errno, std::generic_category(), temporary);
+    }
+    try {
+        {
+            const std::unique_ptr<archive, WriteFree> writer(archive_write_new());
+            if (archive_write_set_format_zip(writer.get()) != ARCHIVE_OK ||
+                archive_write_set_options(writer.get(), "zip:compression=deflate") != ARCHIVE_OK ||
+                archive_write_open_fd(writer.get(), fd) != ARCHIVE_OK) {
+                fail(writer.get(), archivePath.string());
+            }
+            const std::string top = std::string(Bundle::name) + "/";
+            addEntry(writer.get(), top, bundle, true);
+            for (const auto& item : items) {
+                addEntry(writer.get(), top + item.path + (item.directory ? "/" : ""), bundle / item.path,
+                         item.directory);
+            }
+            if (archive_write_close(writer.get()) != ARCHIVE_OK) {
+                fail(writer.get(), archivePath.string());
+            }
+        }
+        if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) {
+            throw std::system_error(errno, std::generic_category(), temporary);
+        }
+        ::close(std::exchange(fd, -1));
+        const auto bytes = Files::readUpTo(temporary, NativeZip::maxExpandedSize * 2);
+        if (!bytes) {
+            throw std::runtime_error(archivePath.string() + ": too large");
+        }
+        // What the client will check first; a bundle it would refuse is not published.
+        NativeZip::validate(*bytes);
+        if (::rename(temporary.c_str(), archivePath.c_str()) != 0) {
+            throw std::system_error(errno, std::generic_category(), archivePath.string());
+        }
+        unsigned char digest[crypto_hash_sha256_BYTES];
+        crypto_hash_sha256(digest, bytes->data(), bytes->size());
+        return PackedArchive{bytes->size(), hex(digest, sizeof digest)};
+    } catch (...) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        ::unlink(temporary.c_str());
+        throw;
+    }
+}
+
+} // namespace quelmar::publish
