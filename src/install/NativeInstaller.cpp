@@ -64,15 +64,22 @@ void validateWith(const fs::path& app, const std::string& version, ByteView publ
 
 fs::path currentTarget() {
     const auto bundle = Bundle::mainBundle();
-    const std::string path = bundle ? bundle->string() : std::string();
-    if (!bundle || bundle->extension() != ".app" || path.find("AppTranslocation") != std::string::npos ||
+    if (!bundle) {
+        throw UPSError("请先将应用移到可写的应用目录，例如 ~/Applications，再更新");
+    }
+    return checkedTarget(*bundle);
+}
+
+fs::path checkedTarget(const fs::path& bundle) {
+    const std::string path = bundle.string();
+    if (bundle.extension() != ".app" || path.find("AppTranslocation") != std::string::npos ||
         path.starts_with("/Volumes/")) {
         throw UPSError("请先将应用移到可写的应用目录，例如 ~/Applications，再更新");
     }
-    if (::access(bundle->c_str(), W_OK) != 0 || ::access(bundle->parent_path().c_str(), W_OK) != 0) {
+    if (::access(bundle.c_str(), W_OK) != 0 || ::access(bundle.parent_path().c_str(), W_OK) != 0) {
         throw UPSError("应用目录不可写，请移到 ~/Applications 后重试");
     }
-    return *bundle;
+    return bundle;
 }
 
 void launch(const StagedUpdate& update) {

@@ -27,6 +27,8 @@ inline constexpr std::string_view stagePrefix = ".quelmar-native-update-";
 // The installed bundle the running client came from, links resolved. Throws UPSError when it is no bundle, lies
 // in a download or mounted location, or cannot be replaced.
 std::filesystem::path currentTarget();
+// currentTarget's checks of a bundle path with links resolved; returns it.
+std::filesystem::path checkedTarget(const std::filesystem::path& bundle);
 
 // Reads, checks and unpacks the archive into a fresh staging directory beside target and validates the bundle in
 // it; the staging directory is removed again when unpacking or validation fails. Blocking.

@@ -161,8 +161,13 @@ void extract(ByteView archiveBytes, const std::vector<NativeZip::Entry>& entries
         }
 
         const std::string path = root + "/" + name;
+        // Without the trailing slash, so that lstat judges a link itself rather than what it points to.
+        std::string bare = path;
+        while (bare.ends_with('/')) {
+            bare.pop_back();
+        }
         struct stat existing {};
-        if (::lstat(path.c_str(), &existing) == 0 && (!directory || !S_ISDIR(existing.st_mode))) {
+        if (::lstat(bare.c_str(), &existing) == 0 && (!directory || !S_ISDIR(existing.st_mode))) {
             throw UPSError(unsafePath);
         }
         archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);

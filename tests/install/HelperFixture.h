@@ -1,0 +1,37 @@
+#pragma once
+
+#include "BundleFixtures.h"
+#include "Process.h"
+
+#include <optional>
+
+#include <gtest/gtest.h>
+
+namespace quelmar::test {
+
+// An installed client 2.0.1 in a temporary applications folder, HOME in the same temporary directory, and the
+// means to stage an update and run the helper on it, all as real processes.
+class HelperTest : public testing::Test {
+protected:
+    void SetUp() override;
+
+    // Copies the installed bundle, declares version and executable, seals and packs it with the publisher tool,
+    // and stages the archive with --stage-update. Returns the staging directory.
+    fs::path stageUpdate(const std::string& version, const std::optional<fs::path>& executable = std::nullopt,
+                         const std::string& executableName = "quelmar");
+
+    // Runs "installer --install PID TARGET STAGE VERSION" from the stage, as launch() would start it.
+    ProcessResult runHelper(const std::vector<std::string>& arguments,
+                            std::chrono::seconds timeout = std::chrono::seconds(60));
+    ProcessResult install(const fs::path& stage, const std::string& version, pid_t oldClient,
+                          std::chrono::seconds timeout = std::chrono::seconds(60));
+
+    std::string log() const;
+    // A process ID that is no longer running.
+    static pid_t exitedProcess();
+
+    TemporaryDirectory dir;
+    fs::path apps, home, target, installer;
+};
+
+} // namespace quelmar::test
