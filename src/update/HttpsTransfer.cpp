@@ -2,6 +2,8 @@
 
 #include "update/NetworkError.h"
 
+#include <algorithm>
+#include <cctype>
 #include <exception>
 #include <mutex>
 #include <stdexcept>
@@ -24,18 +26,67 @@ void initialiseCurl() {
 
 struct Exchange {
     CURL* easy = nullptr;
+    const std::string* url = nullptr;
+    std::optional<std::string> location; // of the header block being read
     const std::function<BodyDisposition(const ResponseHead&)>* onHead = nullptr;
     const std::function<void(ByteView)>* onBody = nullptr;
+    std::chrono::steady_clock::time_point lastActivity;
     bool headSeen = false;
     bool skipped = false;
     std::exception_ptr failure;
 };
 
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// A Location value resolved against the address that answered; as written when it cannot be.
+std::string resolve(const std::string& base, const std::string& location) {
+    CURLU* url = curl_url();
+    std::string out = location;
+    char* resolved = nullptr;
+    if (url && curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+        curl_url_set(url, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl_url_get(url, CURLUPART_URL, &resolved, 0) == CURLUE_OK) {
+        out = resolved;
+    }
+    curl_free(resolved);
+    curl_url_cleanup(url);
+    return out;
+}
+
 // Called once per header line, for every header block (1xx, final, trailers).
 std::size_t headerLine(char* data, std::size_t size, std::size_t count, void* context) {
     auto& exchange = *static_cast<Exchange*>(context);
+    exchange.lastActivity = std::chrono::steady_clock::now();
     const std::string_view line(data, size * count);
-    if (exchange.headSeen || (line != "\r\n" && line != "\n")) {
+    if (exchange.headSeen) {
+        return size * count;
+    }
+    if (line.starts_with("HTTP/")) {
+        exchange.location.reset();
+    } else if (startsWithIgnoringCase(line, "location:") && !exchange.location) {
+        exchange.location = std::string(trimmed(line.substr(9)));
+    }
+    if (line != "\r\n" && line != "\n") {
         return size * count;
     }
     long status = 0;
@@ -49,9 +100,9 @@ std::size_t headerLine(char* data, std::size_t size, std::size_t count, void* co
     curl_off_t length = -1;
     curl_easy_getinfo(exchange.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     head.contentLength = length;
-    char* location = nullptr;
-    if (curl_easy_getinfo(exchange.easy, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location) {
-        head.redirectURL = location;
+    // libcurl resolves a redirect only once a transfer ends; ours may end here.
+    if (exchange.location && !exchange.location->empty()) {
+        head.redirectURL = resolve(*exchange.url, *exchange.location);
     }
     try {
         if ((*exchange.onHead)(head) == BodyDisposition::skip) {
@@ -67,6 +118,7 @@ std::size_t headerLine(char* data, std::size_t size, std::size_t count, void* co
 
 std::size_t bodyData(char* data, std::size_t size, std::size_t count, void* context) {
     auto& exchange = *static_cast<Exchange*>(context);
+    exchange.lastActivity = std::chrono::steady_clock::now();
     if (!exchange.headSeen || exchange.skipped) {
         return 0;
     }
@@ -123,6 +175,7 @@ void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposit
     CURLM* multi = handles_->multi;
     Exchange exchange;
     exchange.easy = easy;
+    exchange.url = &url;
     exchange.onHead = &onHead;
     exchange.onBody = &onBody;
     char errorText[CURL_ERROR_SIZE] = {};
@@ -144,11 +197,8 @@ void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposit
         set(curl_easy_setopt(easy, CURLOPT_CAINFO, settings_.caFile->c_str()));
         set(curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr));
     }
-    // The timeout counts idle time, not the length of the whole transfer.
-    const auto idle = settings_.idleTimeout.count();
-    set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, static_cast<long>(idle)));
-    set(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L));
-    set(curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(idle)));
+    const auto idle = settings_.idleTimeout;
+    set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idle.count())));
     set(curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, receiveBuffer));
     set(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText));
     set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, headerLine));
@@ -162,6 +212,7 @@ void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposit
     CURLcode result = CURLE_OK;
     bool stopped = false;
     int running = 1;
+    exchange.lastActivity = std::chrono::steady_clock::now();
     while (running > 0) {
         if (curl_multi_perform(multi, &running) != CURLM_OK) {
             result = CURLE_OUT_OF_MEMORY;
@@ -171,11 +222,19 @@ void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposit
             stopped = true;
             break;
         }
+        // The timeout counts time without any byte arriving, not the length of the whole transfer.
+        // (libcurl's low-speed limit averages over several seconds and would end a stall late.)
+        const auto idleFor = std::chrono::steady_clock::now() - exchange.lastActivity;
+        if (running > 0 && idleFor >= idle) {
+            result = CURLE_OPERATION_TIMEDOUT;
+            break;
+        }
         if (running > 0) {
-            curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(idle - idleFor).count() + 1;
+            curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<std::int64_t>(left, 1000)), nullptr);
         }
     }
-    if (!stopped && running == 0) {
+    if (!stopped && running == 0 && result == CURLE_OK) {
         int left = 0;
         while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
             if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {

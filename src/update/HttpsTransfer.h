@@ -26,7 +26,7 @@ class HttpsTransfer {
 public:
     struct Settings {
         std::optional<std::filesystem::path> caFile; // none: the system's CA store
-        std::chrono::seconds idleTimeout{25};
+        std::chrono::milliseconds idleTimeout{25000};
         std::string userAgent;
     };
 

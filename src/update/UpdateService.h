@@ -40,7 +40,7 @@ public:
         // After failed attempts 0 and 1.
         std::array<std::chrono::milliseconds, 2> pauses{std::chrono::seconds(1), std::chrono::seconds(2)};
         // A transfer that receives nothing for this long fails (and is retried).
-        std::chrono::seconds idleTimeout{25};
+        std::chrono::milliseconds idleTimeout{std::chrono::seconds(25)};
         std::string feedURL{SignedUpdates::feedURL};
         std::string publicKey{SignedUpdates::publicKey};
 
@@ -50,9 +50,9 @@ public:
 
     // Hooks of one call. Both functions run on the service's thread.
     struct CallOptions {
-        Progress progress; // download only: fractions from 0 to 1
-        Cancellation cancellation;
-        std::function<void()> finished; // once the future holds the result or the error
+        Progress progress{}; // download only: fractions from 0 to 1
+        Cancellation cancellation{};
+        std::function<void()> finished{}; // once the future holds the result or the error
     };
 
     static constexpr std::int64_t feedLimit = 524288;
@@ -67,10 +67,14 @@ public:
     UpdateService& operator=(const UpdateService&) = delete;
 
     // The verified feed from the feed address.
-    std::future<UpdateFeed> check(CallOptions call = {});
+    std::future<UpdateFeed> check() { return check(CallOptions()); }
+    std::future<UpdateFeed> check(CallOptions call);
     // Downloads a package of a verified feed and returns the path of the checked file: a new
     // upper-case UUID with "hex" for firmware, "zip" otherwise. A failed download leaves no such file.
-    std::future<std::filesystem::path> download(UpdatePackage package, CallOptions call = {});
+    std::future<std::filesystem::path> download(UpdatePackage package) {
+        return download(std::move(package), CallOptions());
+    }
+    std::future<std::filesystem::path> download(UpdatePackage package, CallOptions call);
 
     const std::filesystem::path& directory() const { return options_.directory; }
 

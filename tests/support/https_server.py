@@ -16,7 +16,7 @@ Paths (every method but GET answers 405):
   /redirect/N/REST             N relative redirects (302), then /REST
   /redirect-to?url=URL&code=C  one redirect (C, default 302) to URL
   /contents/NAME               {"content": Base64 of the file with line breaks, "encoding": "base64"}
-Every request is appended to the --log file as one JSON line.
+Every connection, request and failed TLS handshake is appended to the --log file as one JSON line.
 """
 
 import argparse
@@ -39,6 +39,9 @@ class Server(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
+    def handle_error(self, request, client_address):
+        pass  # clients that go away mid-reply are what several tests do on purpose
+
 
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
@@ -54,29 +57,45 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def log_message(self, format, *args):
         pass
 
+    def handle(self):
+        self.write_log({"event": "connection", "scheme": self.scheme, "time": time.monotonic()})
+        if self.scheme == "https":
+            try:
+                self.connection.do_handshake()
+            except (ssl.SSLError, OSError) as error:
+                self.write_log({"event": "tls-failure", "reason": str(error), "time": time.monotonic()})
+                return
+        super().handle()
+
     def record(self):
-        if self.log_file is None:
-            return
-        entry = {
+        self.write_log({
             "scheme": self.scheme,
             "method": self.command,
             "path": self.path,
             "headers": {k.lower(): v for k, v in self.headers.items()},
-        }
+            "time": time.monotonic(),
+        })
+
+    def write_log(self, entry):
+        if self.log_file is None:
+            return
         with self.log_lock:
             with open(self.log_file, "a", encoding="utf-8") as out:
                 out.write(json.dumps(entry) + "\n")
 
     def file(self, name):
-        data = self.files.get(name)
-        if data is None:
-            path = os.path.join(self.root, name)
-            if "/" in name or not os.path.isfile(path):
-                return None
+        path = os.path.join(self.root, name)
+        if "/" in name or not os.path.isfile(path):
+            return None
+        # Kept in memory while unchanged, so that large files are served at memory speed.
+        stat = os.stat(path)
+        key = (stat.st_mtime_ns, stat.st_size, stat.st_ino)
+        cached = self.files.get(name)
+        if cached is None or cached[0] != key:
             with open(path, "rb") as f:
-                data = f.read()
-            self.files[name] = data
-        return data
+                cached = (key, f.read())
+            self.files[name] = cached
+        return cached[1]
 
     def head(self, code, length=None, extra=()):
         self.send_response(code)
