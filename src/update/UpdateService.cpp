@@ -7,6 +7,7 @@
 #include "core/URLs.h"
 #include "update/AtomicFile.h"
 #include "update/HttpsTransfer.h"
+#include "update/LargeBuffer.h"
 #include "update/NetworkError.h"
 
 #include <algorithm>
@@ -210,7 +211,7 @@ Bytes UpdateService::downloadChunks(const UpdatePackage& package, const Call& ca
     const auto cache = options_.directory / "chunks";
     std::filesystem::create_directories(cache);
     Bytes bytes;
-    bytes.reserve(static_cast<std::size_t>(std::clamp<std::int64_t>(package.size, 0, SignedUpdates::maxPackage)));
+    reserveLarge(bytes, static_cast<std::size_t>(std::clamp<std::int64_t>(package.size, 0, SignedUpdates::maxPackage)));
     for (const auto& chunk : package.chunks.value_or(std::vector<UpdateChunk>{})) {
         call.throwIfCancelled();
         // The digest names the cache file; only a well-formed one may become a path.
@@ -319,8 +320,8 @@ Bytes UpdateService::fetchOnce(const std::string& url, std::int64_t limit, const
                     if (head.contentLength > limit) {
                         throw UPSError("下载文件过大");
                     }
-                    if (head.contentLength > static_cast<std::int64_t>(body.capacity())) {
-                        body.reserve(static_cast<std::size_t>(head.contentLength));
+                    if (head.contentLength > 0) {
+                        reserveLarge(body, static_cast<std::size_t>(head.contentLength));
                     }
                     return BodyDisposition::read;
                 }

@@ -4,10 +4,12 @@
 #include "core/SignedUpdates.h"
 #include "core/URLs.h"
 
+#include <random>
 #include <string>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sodium.h>
 
 using namespace quelmar;
 using testing::ElementsAre;
@@ -97,4 +99,26 @@ TEST(URLs, SchemeIsTakenAsWritten) {
     EXPECT_FALSE(isHTTPSURL("https:h.example"));
     EXPECT_FALSE(isHTTPSURL("https://h.example/\x7f"));
     EXPECT_FALSE(isHTTPSURL("https://h.example/\xc3\xa9"));
+}
+
+// The decoder is the project's own for speed; it must accept exactly what libsodium's strict one does.
+TEST(Base64, StrictDecodingAgreesWithLibsodium) {
+    const std::string characters = "AQgw+/=A=\n -_*";
+    std::mt19937 generator(11);
+    for (int round = 0; round < 200000; ++round) {
+        std::string text(generator() % 13, 'A');
+        for (auto& c : text) {
+            c = characters[generator() % characters.size()];
+        }
+        Bytes expected(text.size());
+        std::size_t length = 0;
+        const bool accepted = sodium_base642bin(expected.data(), expected.size(), text.data(), text.size(), nullptr,
+                                                &length, nullptr, sodium_base64_VARIANT_ORIGINAL) == 0;
+        expected.resize(length);
+        const auto decoded = decodeBase64(text);
+        ASSERT_EQ(decoded.has_value(), accepted) << '"' << text << '"';
+        if (accepted) {
+            ASSERT_EQ(*decoded, expected) << text;
+        }
+    }
 }

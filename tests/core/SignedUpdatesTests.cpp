@@ -29,7 +29,7 @@ std::string envelopeOf(const std::string& payload, const std::string& signature)
 }
 
 json envelopeJSON(const std::string& feed) {
-    return json::parse(signedEnvelopeOf(feed));
+    return json::parse(signedEnvelope(feed));
 }
 
 std::string rejection(const json& feed) {
@@ -98,6 +98,7 @@ TEST(Verify, RecordsEncodeWithTheSameKeysAndDecodeBack) {
 TEST(Verify, RejectsAnyChangeOfTheSignedBytes) {
     const std::string text = feedOf({clientPackage()}).dump(2);
     const auto signature = envelopeJSON(text)["signature"].get<std::string>();
+    EXPECT_EQ(verifyEnvelope(envelopeOf(encodeBase64(bytesOf(text)), signature)).packages.size(), 1u);
     const auto reindented = json::parse(text).dump(4);
     EXPECT_THAT([&] { verifyEnvelope(envelopeOf(encodeBase64(bytesOf(reindented)), signature)); },
                 ThrowsMessage<UPSError>(signatureError));
@@ -459,4 +460,87 @@ TEST(NewerNative, TakesOnlyNativeMonitorPackagesOfThisPlatformExactly) {
 TEST(NewerNative, ThrowsForAVersionThatDoesNotParse) {
     EXPECT_THAT([] { newer({clientPackage()}, "2.0"); }, ThrowsMessage<UPSError>("版本号无效：2.0"));
     EXPECT_THAT([] { newer({clientPackage("3.0")}, "2.0.1"); }, ThrowsMessage<UPSError>("版本号无效：3.0"));
+}
+
+// The envelope as other JSON writers may lay it out: the same meaning, the same result.
+TEST(Verify, ReadsAnyLayoutOfTheEnvelope) {
+    const std::string text = feedOf({clientPackage()}).dump();
+    const auto envelope = envelopeJSON(text);
+    const auto payload = envelope["payload"].get<std::string>();
+    auto signature = envelope["signature"].get<std::string>();
+    std::string escaped; // "/" written as "\/", as some writers do
+    for (const char c : signature) {
+        escaped += c == '/' ? std::string("\\/") : std::string(1, c);
+    }
+    for (const auto& layout : {
+             "{\"signature\": \"" + signature + "\", \"payload\": \"" + payload + "\"}",
+             " \r\n\t{ \"payload\" :\"" + payload + "\" ,\n\"signature\":\"" + signature + "\" }\n ",
+             "{\"payload\": \"" + payload + "\", \"signature\": \"" + escaped + "\"}",
+             "{\"payload\": \"" + payload + "\", \"comment\": [1, {\"x\": null}], \"signature\": \"" + signature +
+                 "\"}",
+             "\xEF\xBB\xBF{\"payload\": \"" + payload + "\", \"signature\": \"" + signature + "\"}",
+             // The library keeps the last of repeated members.
+             "{\"payload\": \"AAAA\", \"payload\": \"" + payload + "\", \"signature\": \"" + signature + "\"}",
+         }) {
+        EXPECT_EQ(verifyEnvelope(layout).packages.size(), 1u) << layout.substr(0, 80);
+    }
+    EXPECT_THROW(verifyEnvelope("{\"payload\": \"" + payload + "\", \"signature\": \"" + signature + "\"} x"),
+                 json::parse_error);
+    EXPECT_THROW(verifyEnvelope("{\"payload\": \"" + payload + "\", \"signature\": \"" + signature + "\""),
+                 json::parse_error);
+}
+
+namespace {
+
+// decodeFeed's answer must be the document path's: the same records or the same error.
+std::string decodedBothWays(const std::string& text) {
+    const Bytes bytes(text.begin(), text.end());
+    std::string fast, document;
+    try {
+        fast = json(decodeFeed(bytes)).dump();
+    } catch (const std::exception& error) {
+        fast = std::string("error ") + error.what();
+    }
+    try {
+        document = json(json::parse(text).get<UpdateFeed>()).dump();
+    } catch (const std::exception& error) {
+        document = std::string("error ") + error.what();
+    }
+    EXPECT_EQ(fast, document) << text;
+    return fast;
+}
+
+} // namespace
+
+TEST(DecodeFeed, AgreesWithTheDocumentPath) {
+    const std::string digest = emptyDigest;
+    const std::string base =
+        R"("kind": "monitor", "version": "1.0.0", "url": "https://h/x", "sha256": ")" + digest + "\"";
+    const std::string chunk = R"({"url": "https://h/c", "size": 3, "sha256": ")" + digest + "\"}";
+    for (const auto& text : std::vector<std::string>{
+             R"({"schema": 1, "packages": []})",
+             R"({"packages": [], "schema": 1, "x": {"a": [[], {}, null, true, 1.5, "s"]}})",
+             R"({"schema": 1, "packages": [{"size": 3, )" + base +
+                 R"(, "hardware": ["1.2", "1.3"], "notes": "说明\n"}]})",
+             R"({"schema": 1, "packages": [{"size": 3, )" + base + R"(, "transport": "raw-chunks", "chunks": [)" +
+                 chunk + "," + chunk + R"(], "other": {"chunks": 5}}]})",
+             R"({"schema": 1, "packages": [{"size": 3, "platform": null, )" + base + "}]}",
+             R"({"schema": 1, "schema": 2, "packages": []})",
+             R"({"schema": 1, "packages": [{"size": 3, "size": 4, )" + base + "}]}",
+             R"({"schema": -5, "packages": [{"size": -1, )" + base + "}]}",
+             R"({"schema": 1, "packages": [{"size": 9223372036854775807, )" + base + "}]}",
+             R"({"schema": 1, "packages": [{"size": 9223372036854775808, )" + base + "}]}",
+             R"({"schema": 1, "packages": [{"size": 3, "chunks": [{"url": "https://h/c", "size": 1}], )" + base + "}]}",
+             R"({"schema": 1, "packages": [{"size": 3, "hardware": [1], )" + base + "}]}",
+             R"({"schema": 1, "packages": [{"size": 3, "kind": 7, "version": "1.0.0"}]})",
+             R"({"schema": 1, "packages": [{"size": 3}], "x": )",
+             R"({"schema": 1.0, "packages": []})",
+             R"({"schema": 1, "packages": [3]})",
+             R"([{"schema": 1, "packages": []}])",
+             R"("schema")",
+             "",
+         }) {
+        decodedBothWays(text);
+    }
+    EXPECT_EQ(decodedBothWays(R"({"schema": 1, "schema": 2, "packages": []})"), R"({"packages":[],"schema":2})");
 }
