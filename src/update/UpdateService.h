@@ -48,7 +48,7 @@ public:
         static Options standard();
     };
 
-    // Hooks of one call. Both functions run on the service's thread.
+    // Hooks of one call. Both functions run on the service's thread; finished must not throw.
     struct CallOptions {
         Progress progress{}; // download only: fractions from 0 to 1
         Cancellation cancellation{};

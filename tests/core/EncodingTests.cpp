@@ -110,7 +110,7 @@ TEST(Base64, StrictDecodingAgreesWithLibsodium) {
         for (auto& c : text) {
             c = characters[generator() % characters.size()];
         }
-        Bytes expected(text.size());
+        Bytes expected(text.size() + 1);
         std::size_t length = 0;
         const bool accepted = sodium_base642bin(expected.data(), expected.size(), text.data(), text.size(), nullptr,
                                                 &length, nullptr, sodium_base64_VARIANT_ORIGINAL) == 0;

@@ -208,10 +208,11 @@ void HttpsServer::addFile(const std::string& name, std::string_view text) const 
 
 std::vector<nlohmann::json> HttpsServer::log() const {
     std::vector<nlohmann::json> entries;
-    std::ifstream in(directory_.path() / "log.jsonl");
-    std::string line;
-    while (std::getline(in, line)) {
-        entries.push_back(nlohmann::json::parse(line));
+    std::ifstream in(directory_.path() / "log.jsonl", std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    // A line still being written has no line feed yet.
+    for (std::size_t begin = 0, end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
+        entries.push_back(nlohmann::json::parse(text.substr(begin, end - begin)));
     }
     return entries;
 }

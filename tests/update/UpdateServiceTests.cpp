@@ -287,17 +287,6 @@ TEST_F(UpdateServiceTest, GivesUpAfterThreeAttemptsWithGrowingPauses) {
     EXPECT_GE(times[2] - times[1], 0.6);
 }
 
-TEST_F(UpdateServiceTest, StandardOptionsUseTheHomeDirectoryAndTheConstants) {
-    const auto options = UpdateService::Options::standard();
-    EXPECT_EQ(options.directory, fs::path(std::getenv("HOME")) / ".vetrola" / "native-updates");
-    EXPECT_EQ(options.caFile, std::nullopt);
-    EXPECT_EQ(options.pauses[0], 1s);
-    EXPECT_EQ(options.pauses[1], 2s);
-    EXPECT_EQ(options.idleTimeout, 25s);
-    EXPECT_EQ(options.feedURL, SignedUpdates::feedURL);
-    EXPECT_EQ(options.publicKey, SignedUpdates::publicKey);
-}
-
 TEST_F(UpdateServiceTest, AcceptsExactlyTheLimitWhateverTheServerAnnounces) {
     const auto bytes = randomBytes(40000);
     server.addFile("client.zip", bytes);
