@@ -1,6 +1,7 @@
 #include "tools/BundlePacking.h"
 
 #include "core/NativeZip.h"
+#include "core/SignedUpdates.h"
 #include "install/Bundle.h"
 #include "install/Files.h"
 #include "install/SealedBundle.h"
@@ -14,7 +15,6 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <fcntl.h>
-#include <sodium.h>
 #include <unistd.h>
 
 namespace quelmar::publish {
@@ -36,13 +36,6 @@ struct EntryFree {
 [[noreturn]] void fail(archive* a, const std::string& what) {
     const char* text = archive_error_string(a);
     throw std::runtime_error(what + ": " + (text != nullptr ? text : "libarchive failed"));
-}
-
-std::string hex(const unsigned char* bytes, std::size_t size) {
-    std::string out(size * 2 + 1, '\0');
-    sodium_bin2hex(out.data(), out.size(), bytes, size);
-    out.pop_back();
-    return out;
 }
 
 void addEntry(archive* writer, const std::string& name, const fs::path& source, bool directory) {
@@ -79,9 +72,6 @@ void addEntry(archive* writer, const std::string& name, const fs::path& source, 
 } // namespace
 
 PackedArchive pack(const fs::path& bundle, const fs::path& archivePath) {
-    if (sodium_init() < 0) {
-        throw std::runtime_error("libsodium could not be initialised");
-    }
     // The same walk as the seal's: it refuses links and special files, and includes the manifest below.
     auto items = SealedBundle::items(bundle);
     if (fs::exists(bundle / BundleSeal::manifestPath)) {
@@ -125,9 +115,7 @@ PackedArchive pack(const fs::path& bundle, const fs::path& archivePath) {
         if (::rename(temporary.c_str(), archivePath.c_str()) != 0) {
             throw std::system_error(errno, std::generic_category(), archivePath.string());
         }
-        unsigned char digest[crypto_hash_sha256_BYTES];
-        crypto_hash_sha256(digest, bytes->data(), bytes->size());
-        return PackedArchive{bytes->size(), hex(digest, sizeof digest)};
+        return PackedArchive{bytes->size(), SignedUpdates::hash(*bytes)};
     } catch (...) {
         if (fd >= 0) {
             ::close(fd);

@@ -1,5 +1,6 @@
 #include "cli/Entry.h"
 
+#include "BuildConfig.h"
 #include "cli/Modes.h"
 #include "install/AppMetadata.h"
 
@@ -55,7 +56,14 @@ int main(const std::vector<std::string>& arguments) {
         return 0;
     }
     if (arguments.size() >= 2 && arguments[1] == "--version") {
-        std::cout << "Quelmar " << AppMetadata::version() << '\n' << std::flush;
+        std::cout << "Quelmar " << AppMetadata::version() << '\n';
+        if (BuildConfig::trustsDevelopmentKey) {
+            std::cout << "This build trusts the development update key, whose private half is public: "
+                         "for tests and local demos only, never for a release.\n";
+        } else {
+            std::cout << "Update feed key: " << BuildConfig::publicKey << '\n';
+        }
+        std::cout << std::flush;
         return 0;
     }
     if (contains(arguments, "--probe")) {

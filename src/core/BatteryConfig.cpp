@@ -6,7 +6,9 @@
 namespace quelmar {
 
 BatteryConfig::BatteryConfig(std::int64_t capacity, std::int64_t resistanceMicroOhms, std::int64_t nominal)
-    : capacity_(capacity), resistanceMicroOhms_(resistanceMicroOhms), nominal_(nominal) {
+    : capacity_(capacity)
+    , resistanceMicroOhms_(resistanceMicroOhms)
+    , nominal_(nominal) {
     validate();
 }
 

@@ -9,9 +9,9 @@ namespace quelmar {
 // Validated battery parameters and their 8-byte report 7. Every value lies within the limits.
 class BatteryConfig {
 public:
-    static constexpr std::int64_t minCapacity = 500, maxCapacity = 20000;                 // mAh
-    static constexpr std::int64_t minResistance = 1000, maxResistance = 1000000;          // µΩ
-    static constexpr std::int64_t maxNominal = 2; // 0 = 3.6 V, 1 = 3.65 V, 2 = 3.7 V
+    static constexpr std::int64_t minCapacity = 500, maxCapacity = 20000;        // mAh
+    static constexpr std::int64_t minResistance = 1000, maxResistance = 1000000; // µΩ
+    static constexpr std::int64_t maxNominal = 2;                                // 0 = 3.6 V, 1 = 3.65 V, 2 = 3.7 V
 
     // Throws UPSError with the range message when any value is outside its range; nothing is clamped.
     BatteryConfig(std::int64_t capacity, std::int64_t resistanceMicroOhms, std::int64_t nominal);

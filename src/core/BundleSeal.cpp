@@ -1,10 +1,11 @@
 #include "core/BundleSeal.h"
 
+#include "core/Hex.h"
+#include "core/Sodium.h"
 #include "core/ToolFailure.h"
 
 #include <algorithm>
 #include <charconv>
-#include <stdexcept>
 
 #include <sodium.h>
 #include <utf8proc.h>
@@ -62,26 +63,8 @@ bool isSealablePath(std::string_view path) {
     }
 }
 
-void requireSodium() {
-    static const bool ready = sodium_init() >= 0;
-    if (!ready) {
-        throw std::runtime_error("libsodium could not be initialised");
-    }
-}
-
-std::string hex(ByteView bytes) {
-    constexpr char digits[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (const auto byte : bytes) {
-        out += digits[byte >> 4];
-        out += digits[byte & 0x0F];
-    }
-    return out;
-}
-
-// Lower-case digits only, exactly out.size() bytes.
-bool fromHex(std::string_view text, std::span<std::uint8_t> out) {
+// Lower-case digits only, exactly out.size() bytes: one spelling per manifest.
+bool lowerHex(std::string_view text, std::span<std::uint8_t> out) {
     if (text.size() != out.size() * 2) {
         return false;
     }
@@ -175,7 +158,7 @@ std::string body(std::vector<Item> items) {
         if ((item.mode & ~0777u) != 0) {
             fail("setuid, setgid or sticky bits, which installing removes: " + item.path);
         }
-        out += "f " + octalMode(item.mode) + ' ' + std::to_string(item.size) + ' ' + hex(item.sha256) + ' ' +
+        out += "f " + octalMode(item.mode) + ' ' + std::to_string(item.size) + ' ' + toHex(item.sha256) + ' ' +
                item.path + '\n';
     }
     return out;
@@ -184,7 +167,7 @@ std::string body(std::vector<Item> items) {
 std::string manifest(std::string_view body, ByteView signature) {
     std::string out(body);
     out += signaturePrefix;
-    out += hex(signature);
+    out += toHex(signature);
     out += '\n';
     return out;
 }
@@ -200,7 +183,7 @@ std::vector<Item> open(ByteView manifest, ByteView publicKey) {
     const auto signedPart = text.substr(0, signatureLine + 1);
     const auto signatureHex = text.substr(signatureLine + 1 + signaturePrefix.size());
     std::array<std::uint8_t, signatureSize> signature{};
-    if (!fromHex(signatureHex.substr(0, signatureHex.size() - 1), signature)) {
+    if (!lowerHex(signatureHex.substr(0, signatureHex.size() - 1), signature)) {
         fail("the seal has no signature");
     }
     if (crypto_sign_verify_detached(signature.data(), reinterpret_cast<const unsigned char*>(signedPart.data()),
@@ -229,7 +212,7 @@ std::vector<Item> open(ByteView manifest, ByteView publicKey) {
         } else if (kind == "f") {
             std::string_view mode, size, digest;
             if (!takeField(line, mode) || !takeField(line, size) || !takeField(line, digest) ||
-                !parseMode(mode, item.mode) || !parseSize(size, item.size) || !fromHex(digest, item.sha256)) {
+                !parseMode(mode, item.mode) || !parseSize(size, item.size) || !lowerHex(digest, item.sha256)) {
                 malformed(lineNumber);
             }
         } else {

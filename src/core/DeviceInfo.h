@@ -15,7 +15,8 @@ struct DeviceInfo {
     // Decodes the identity report; throws UPSError for a report that is not a valid report 6.
     explicit DeviceInfo(ByteView report);
     DeviceInfo(std::string hardwareVersion, std::string softwareVersion)
-        : hardware(std::move(hardwareVersion)), software(std::move(softwareVersion)) {}
+        : hardware(std::move(hardwareVersion))
+        , software(std::move(softwareVersion)) {}
 
     // Whether the firmware answers the full telemetry report 8 (software 1.0.8 or later). Never throws.
     bool supportsFullReport() const;

@@ -20,13 +20,17 @@ std::uint8_t Report::at(std::size_t offset, [[maybe_unused]] std::size_t width, 
     return bytes_.at(offset + index);
 }
 
-std::uint8_t Report::u8(std::size_t offset) const { return at(offset, 1, 0); }
+std::uint8_t Report::u8(std::size_t offset) const {
+    return at(offset, 1, 0);
+}
 
 std::int64_t Report::u16(std::size_t offset) const {
     return static_cast<std::int64_t>(at(offset, 2, 0)) | static_cast<std::int64_t>(at(offset, 2, 1)) << 8;
 }
 
-std::int64_t Report::i16(std::size_t offset) const { return static_cast<std::int16_t>(u16(offset)); }
+std::int64_t Report::i16(std::size_t offset) const {
+    return static_cast<std::int16_t>(u16(offset));
+}
 
 std::int64_t Report::u32(std::size_t offset) const {
     std::int64_t value = 0;

@@ -6,7 +6,9 @@ namespace quelmar {
 
 namespace {
 
-double scaled(std::int64_t raw, double divisor) { return static_cast<double>(raw) / divisor; }
+double scaled(std::int64_t raw, double divisor) {
+    return static_cast<double>(raw) / divisor;
+}
 
 } // namespace
 

@@ -9,7 +9,8 @@ namespace quelmar {
 // The system's one error: its message is the exact text shown to the user.
 class UPSError : public std::exception {
 public:
-    explicit UPSError(std::string message) : message_(std::move(message)) {}
+    explicit UPSError(std::string message)
+        : message_(std::move(message)) {}
 
     const std::string& message() const noexcept { return message_; }
     const std::string& errorDescription() const noexcept { return message_; }

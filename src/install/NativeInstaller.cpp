@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "core/NativeZip.h"
+#include "core/SignedUpdates.h"
 #include "core/UPSError.h"
 #include "install/Bundle.h"
 #include "install/Files.h"
@@ -23,7 +24,7 @@ namespace quelmar::NativeInstaller {
 namespace fs = std::filesystem;
 
 StagedUpdate prepare(const fs::path& archive, const fs::path& target, const std::string& version) {
-    const auto bytes = Files::readUpTo(archive, maxPackage);
+    const auto bytes = Files::readUpTo(archive, SignedUpdates::maxPackage);
     if (!bytes) {
         throw UPSError("更新包过大");
     }

@@ -21,7 +21,6 @@ struct StagedUpdate {
 // restoring it when the new one does not come up.
 namespace NativeInstaller {
 
-inline constexpr std::uint64_t maxPackage = 104857600;
 inline constexpr std::string_view stagePrefix = ".quelmar-native-update-";
 
 // The installed bundle the running client came from, links resolved. Throws UPSError when it is no bundle, lies

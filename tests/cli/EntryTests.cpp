@@ -23,9 +23,14 @@ TEST(Entry, VersionPrintsTheCompiledVersion) {
 
 TEST(Entry, UnknownArgumentsFallThroughToTheApplication) {
     // Options that are incomplete for their mode are not recognised.
-    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {}, {"--verify-hex"}, {"--check-feed"}, {"--samples", "3"}, {"--stage-update", "a", "1.0.0"},
-             {"--stage-update", "a", "1.0.0", "b", "c"}, {"x", "--install", "1"}}) {
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--verify-hex"},
+                                               {"--check-feed"},
+                                               {"--samples", "3"},
+                                               {"--stage-update", "a", "1.0.0"},
+                                               {"--stage-update", "a", "1.0.0", "b", "c"},
+                                               {"x", "--install", "1"}}) {
         const auto result = runProcess(QUELMAR_EXECUTABLE, arguments);
         EXPECT_EQ(result.status, 0);
         EXPECT_THAT(result.out, StartsWith("Usage: quelmar"));

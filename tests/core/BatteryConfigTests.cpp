@@ -1,10 +1,10 @@
 #include "core/BatteryConfig.h"
 #include "core/UPSError.h"
 
+#include <tuple>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <tuple>
 
 using namespace quelmar;
 using testing::ElementsAre;
@@ -70,14 +70,24 @@ TEST(BatteryConfig, DecodesTheReport) {
 }
 
 TEST(BatteryConfig, ReportCheckComesBeforeTheRangeCheck) {
-    EXPECT_THAT([] { BatteryConfig(Bytes{0x07, 0, 0, 0, 0, 0, 0}); }, ThrowsMessage<UPSError>("Report 7 长度或标识错误"));
-    EXPECT_THAT([] { BatteryConfig(Bytes{0x08, 0, 0, 0, 0, 0, 0, 0}); },
-                ThrowsMessage<UPSError>("Report 7 长度或标识错误"));
+    EXPECT_THAT(
+        [] {
+            BatteryConfig(Bytes{0x07, 0, 0, 0, 0, 0, 0});
+        },
+        ThrowsMessage<UPSError>("Report 7 长度或标识错误"));
+    EXPECT_THAT(
+        [] {
+            BatteryConfig(Bytes{0x08, 0, 0, 0, 0, 0, 0, 0});
+        },
+        ThrowsMessage<UPSError>("Report 7 长度或标识错误"));
     // An unconfigured board answers capacity 0.
     EXPECT_THAT([] { BatteryConfig(Bytes{0x07, 0, 0, 0xC8, 0xAF, 0, 0, 2}); }, ThrowsMessage<UPSError>(rangeError));
     // A resistance whose top byte is set must not wrap into range.
-    EXPECT_THAT([] { BatteryConfig(Bytes{0x07, 0x28, 0x0A, 0xC8, 0xAF, 0x00, 0x80, 2}); },
-                ThrowsMessage<UPSError>(rangeError));
+    EXPECT_THAT(
+        [] {
+            BatteryConfig(Bytes{0x07, 0x28, 0x0A, 0xC8, 0xAF, 0x00, 0x80, 2});
+        },
+        ThrowsMessage<UPSError>(rangeError));
 }
 
 TEST(BatteryConfig, EqualityComparesAllThreeFields) {

@@ -51,9 +51,9 @@ Bytes with(Bytes bytes, std::size_t offset, std::initializer_list<std::uint8_t> 
 
 TEST(Snapshot, DefaultIsAllAbsent) {
     const Snapshot s;
-    EXPECT_FALSE(s.capacity || s.runtime || s.batteryVoltage || s.batteryCurrent || s.temperature ||
-                 s.inputVoltage || s.inputCurrent || s.output5Voltage || s.output5Current || s.output12Voltage ||
-                 s.output12Current || s.load);
+    EXPECT_FALSE(s.capacity || s.runtime || s.batteryVoltage || s.batteryCurrent || s.temperature || s.inputVoltage ||
+                 s.inputCurrent || s.output5Voltage || s.output5Current || s.output12Voltage || s.output12Current ||
+                 s.load);
     EXPECT_EQ(s.status, 0);
     EXPECT_FALSE(s.batteryPower());
 }

@@ -1,10 +1,10 @@
 #include "core/UPSError.h"
 #include "core/Version.h"
 
+#include <string>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <string>
 
 using namespace quelmar;
 using testing::ElementsAre;
@@ -27,8 +27,8 @@ INSTANTIATE_TEST_SUITE_P(Pieces, InvalidVersion,
                          testing::Values("1.2", "1.2.3.4", "1.2.3.", ".1.2.3", "1..2", "", "..", "1.2."));
 // Characters other than ASCII digits, nothing trimmed.
 INSTANTIATE_TEST_SUITE_P(Characters, InvalidVersion,
-                         testing::Values("v1.2.3", " 1.2.3", "1.2.3 ", "1.2.3-beta", "+1.2.3", "1.-2.3", "1.x.3",
-                                         "abc", "1.2.\u0663", "1.2.３"));
+                         testing::Values("v1.2.3", " 1.2.3", "1.2.3 ", "1.2.3-beta", "+1.2.3", "1.-2.3", "1.x.3", "abc",
+                                         "1.2.\u0663", "1.2.３"));
 // Components that overflow a signed 64-bit integer.
 INSTANTIATE_TEST_SUITE_P(Overflow, InvalidVersion,
                          testing::Values("1.2.99999999999999999999", "1.2.9223372036854775808",

@@ -121,12 +121,12 @@ void sealBundle(const fs::path& bundle, const TestKey& key) {
 }
 
 void sealWithTool(const fs::path& bundle) {
-    run(QUELMAR_SEAL_TOOL, {"seal", "--key", developmentKeyFile().string(), "--public-key",
+    run(QUELMAR_PUBLISH, {"seal", "--key", developmentKeyFile().string(), "--public-key",
                             TestKey::development().publicKeyHex(), bundle.string()});
 }
 
 void packWithTool(const fs::path& bundle, const fs::path& archive) {
-    run(QUELMAR_SEAL_TOOL,
+    run(QUELMAR_PUBLISH,
         {"pack", "--public-key", TestKey::development().publicKeyHex(), bundle.string(), archive.string()});
 }
 

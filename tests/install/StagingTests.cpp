@@ -1,5 +1,6 @@
 #include "BundleFixtures.h"
 #include "Process.h"
+#include "core/SignedUpdates.h"
 #include "core/UPSError.h"
 #include "install/NativeInstaller.h"
 #include "install/PropertyList.h"
@@ -193,10 +194,10 @@ TEST_F(Staging, AFileChangedAfterSealingIsRefused) {
 TEST_F(Staging, ArchivesAreCheckedBeforeAnythingIsCreated) {
     const auto large = dir / "large.zip";
     writeFile(large, "");
-    fs::resize_file(large, NativeInstaller::maxPackage + 1);
+    fs::resize_file(large, SignedUpdates::maxPackage + 1);
     EXPECT_THAT([&] { NativeInstaller::prepare(large, target, "2.1.0"); }, ThrowsMessage<UPSError>("更新包过大"));
     // The limit itself is allowed; these zeros are no ZIP.
-    fs::resize_file(large, NativeInstaller::maxPackage);
+    fs::resize_file(large, SignedUpdates::maxPackage);
     EXPECT_THAT([&] { NativeInstaller::prepare(large, target, "2.1.0"); }, ThrowsMessage<UPSError>("ZIP 缺少结束记录"));
     EXPECT_THROW(NativeInstaller::prepare(dir / "missing.zip", target, "2.1.0"), std::system_error);
     EXPECT_THAT(stagingDirectories(apps), testing::IsEmpty());

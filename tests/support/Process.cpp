@@ -73,8 +73,8 @@ ProcessResult runProcess(const std::string& executable, const std::vector<std::s
 
     const auto started = std::chrono::steady_clock::now();
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argvPointers.data(),
-                                    envPointers.data());
+    const int spawned =
+        posix_spawn(&pid, executable.c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);
@@ -115,8 +115,7 @@ ProcessResult runProcess(const std::string& executable, const std::vector<std::s
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    result.elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

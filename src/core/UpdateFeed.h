@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include "core/Bytes.h"
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quelmar {
+
+// One piece of a "raw-chunks" package.
+struct UpdateChunk {
+    std::string url;
+    std::int64_t size = 0;
+    std::string sha256;
+
+    bool operator==(const UpdateChunk&) const = default;
+};
+
+// One entry of the feed: a client package ("monitor") or a board firmware image ("firmware").
+struct UpdatePackage {
+    std::string kind;
+    std::optional<std::string> platform;
+    std::optional<std::string> implementation;
+    std::optional<std::string> model;
+    std::vector<std::string> hardware; // absent in the feed: empty
+    std::string version;
+    std::string url;
+    std::int64_t size = 0;
+    std::string sha256;
+    std::optional<std::string> transport; // absent: one plain download; "raw-chunks"; "korvan-contents"
+    std::optional<std::vector<UpdateChunk>> chunks;
+    std::optional<std::string> notes;
+
+    // kind-(platform, else model, else nothing)-version, e.g. "monitor-linux-1.4.0".
+    std::string id() const;
+
+    bool operator==(const UpdatePackage&) const = default;
+};
+
+struct UpdateFeed {
+    std::int64_t schema = 0;
+    std::vector<UpdatePackage> packages;
+
+    bool operator==(const UpdateFeed&) const = default;
+};
+
+// Member-by-member with strict JSON types: a wrong type or a missing required member throws the
+// decoder's own error (nlohmann::json::exception). Integers must be JSON integers that fit 64 bits.
+// An optional member that is null counts as absent; unknown members are ignored.
+void from_json(const nlohmann::json& json, UpdateChunk& chunk);
+void from_json(const nlohmann::json& json, UpdatePackage& package);
+void from_json(const nlohmann::json& json, UpdateFeed& feed);
+
+// Parses feed JSON into the records with the rules of from_json: the same values, and the same errors.
+UpdateFeed decodeFeed(ByteView json);
+
+// The same keys; absent optional members (and an empty hardware list) are left out.
+void to_json(nlohmann::json& json, const UpdateChunk& chunk);
+void to_json(nlohmann::json& json, const UpdatePackage& package);
+void to_json(nlohmann::json& json, const UpdateFeed& feed);
+
+} // namespace quelmar

@@ -1,0 +1,354 @@
+#include "update/UpdateService.h"
+
+#include "core/Base64.h"
+#include "core/Hex.h"
+#include "core/Sha256.h"
+#include "core/UPSError.h"
+#include "core/URLs.h"
+#include "update/AtomicFile.h"
+#include "update/HttpsTransfer.h"
+#include "update/LargeBuffer.h"
+#include "update/NetworkError.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <stdexcept>
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace quelmar {
+
+namespace {
+
+constexpr int attempts = 3;
+constexpr std::int64_t progressStep = 16384;
+constexpr std::int64_t initialReserve = 1048576;
+
+bool isHTTPS(std::string_view url) {
+    return urlScheme(url) == std::string_view("https");
+}
+
+bool isRedirect(long status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool isRetryableStatus(long status) {
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
+}
+
+std::filesystem::path homeDirectory() {
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        return home;
+    }
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
+        return found->pw_dir;
+    }
+    throw std::runtime_error("the home directory is unknown");
+}
+
+std::string randomUUID() {
+    std::random_device source;
+    std::array<std::uint8_t, 16> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); i += 4) {
+        const auto word = source();
+        for (std::size_t j = 0; j < 4; ++j) {
+            bytes[i + j] = static_cast<std::uint8_t>(word >> (8 * j));
+        }
+    }
+    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
+    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
+    std::string hex = toHex(bytes);
+    std::transform(hex.begin(), hex.end(), hex.begin(), [](char c) { return c >= 'a' && c <= 'f' ? c - 32 : c; });
+    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
+           hex.substr(20);
+}
+
+} // namespace
+
+// The running call's cancellation: the caller's, or the service's own when it shuts down.
+class UpdateService::Call {
+public:
+    Call(const Cancellation& caller, const Cancellation& shutdown)
+        : caller_(caller)
+        , shutdown_(shutdown) {}
+
+    bool cancelled() const { return caller_.isCancelled() || shutdown_.isCancelled(); }
+    void throwIfCancelled() const {
+        if (cancelled()) {
+            throw NetworkError::cancelled();
+        }
+    }
+
+private:
+    const Cancellation& caller_;
+    const Cancellation& shutdown_;
+};
+
+UpdateService::Options UpdateService::Options::standard() {
+    Options options;
+    options.directory = homeDirectory() / ".vetrola" / "native-updates";
+    return options;
+}
+
+UpdateService::UpdateService()
+    : UpdateService(Options::standard()) {}
+
+UpdateService::UpdateService(Options options)
+    : options_(std::move(options))
+    , transfer_(std::make_unique<HttpsTransfer>(
+          HttpsTransfer::Settings{options_.caFile, options_.idleTimeout, std::string(userAgent)}))
+    , thread_([this] { run(); }) {}
+
+UpdateService::~UpdateService() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    shutdown_.cancel();
+    jobsChanged_.notify_all();
+    thread_.join();
+}
+
+void UpdateService::run() {
+    while (true) {
+        std::function<void()> job;
+        {
+            std::unique_lock lock(mutex_);
+            jobsChanged_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (jobs_.empty()) {
+                return; // stopping, and every queued call has ended (cancelled)
+            }
+            job = std::move(jobs_.front());
+            jobs_.pop_front();
+        }
+        job();
+    }
+}
+
+template <typename T, typename Body>
+std::future<T> UpdateService::enqueue(CallOptions options, Body body) {
+    auto promise = std::make_shared<std::promise<T>>();
+    auto future = promise->get_future();
+    auto job = [this, promise, options = std::move(options), body = std::move(body)] {
+        try {
+            const Call call(options.cancellation, shutdown_);
+            const auto wake = [this] {
+                { std::lock_guard lock(pauseMutex_); }
+                pauseEnded_.notify_all();
+                transfer_->wake();
+            };
+            const auto callerWake = options.cancellation.onCancel(wake);
+            const auto shutdownWake = shutdown_.onCancel(wake);
+            call.throwIfCancelled();
+            promise->set_value(body(call, options.progress));
+        } catch (...) {
+            promise->set_exception(std::current_exception());
+        }
+        if (options.finished) {
+            options.finished();
+        }
+    };
+    {
+        std::lock_guard lock(mutex_);
+        jobs_.emplace_back(std::move(job));
+    }
+    jobsChanged_.notify_one();
+    return future;
+}
+
+std::future<UpdateFeed> UpdateService::check(CallOptions call) {
+    return enqueue<UpdateFeed>(std::move(call), [this](const Call& c, const Progress&) { return runCheck(c); });
+}
+
+std::future<std::filesystem::path> UpdateService::download(UpdatePackage package, CallOptions call) {
+    return enqueue<std::filesystem::path>(
+        std::move(call), [this, package = std::move(package)](const Call& c, const Progress& progress) {
+            return runDownload(package, c, progress);
+        });
+}
+
+UpdateFeed UpdateService::runCheck(const Call& call) {
+    const auto data = fetch(options_.feedURL, feedLimit, call);
+    return SignedUpdates::verify(data, options_.publicKey);
+}
+
+std::filesystem::path UpdateService::runDownload(const UpdatePackage& package, const Call& call,
+                                                 const Progress& progress) {
+    std::filesystem::create_directories(options_.directory);
+    Bytes bytes;
+    std::string digest;
+    if (package.transport == "raw-chunks") {
+        bytes = downloadChunks(package, call, progress);
+        digest = SignedUpdates::hash(bytes);
+    } else if (package.transport == "korvan-contents") {
+        bytes = downloadContents(package, call);
+        digest = SignedUpdates::hash(bytes);
+    } else {
+        // Hashed while it arrives: a 100 MiB package is not read twice.
+        Sha256 running;
+        bytes = fetch(package.url, package.size, call, progress ? &progress : nullptr, &running);
+        digest = toHex(running.finish());
+    }
+    if (static_cast<std::int64_t>(bytes.size()) != package.size || digest != package.sha256) {
+        throw UPSError("更新包 SHA-256 校验失败");
+    }
+    const auto file = options_.directory / (randomUUID() + (package.kind == "firmware" ? ".hex" : ".zip"));
+    writeFileAtomically(file, bytes);
+    if (progress) {
+        progress(1.0);
+    }
+    return file;
+}
+
+Bytes UpdateService::downloadChunks(const UpdatePackage& package, const Call& call, const Progress& progress) {
+    const auto cache = options_.directory / "chunks";
+    std::filesystem::create_directories(cache);
+    Bytes bytes;
+    reserveLarge(bytes, static_cast<std::size_t>(std::clamp<std::int64_t>(package.size, 0, SignedUpdates::maxPackage)));
+    for (const auto& chunk : package.chunks.value_or(std::vector<UpdateChunk>{})) {
+        call.throwIfCancelled();
+        // The digest names the cache file; only a well-formed one may become a path.
+        const bool cacheable = SignedUpdates::validHash(chunk.sha256);
+        const auto file = cache / chunk.sha256;
+        std::optional<Bytes> data;
+        if (cacheable) {
+            data = readFileOfSize(file, chunk.size);
+            if (data && SignedUpdates::hash(*data) != chunk.sha256) {
+                data.reset();
+            }
+        }
+        if (!data) {
+            data = fetch(chunk.url, chunk.size, call);
+            if (static_cast<std::int64_t>(data->size()) != chunk.size || !cacheable ||
+                SignedUpdates::hash(*data) != chunk.sha256) {
+                throw UPSError("更新分块 SHA-256 校验失败");
+            }
+            writeFileAtomically(file, *data);
+        }
+        bytes.insert(bytes.end(), data->begin(), data->end());
+        if (progress && package.size > 0) {
+            progress(static_cast<double>(bytes.size()) / static_cast<double>(package.size));
+        }
+    }
+    return bytes;
+}
+
+Bytes UpdateService::downloadContents(const UpdatePackage& package, const Call& call) {
+    const auto reply = fetch(package.url, 2 * package.size + 16384, call);
+    const auto response = nlohmann::json::parse(reply.begin(), reply.end());
+    if (!response.is_object()) {
+        throw nlohmann::json::type_error::create(
+            302, std::string("type must be object, but is ") + response.type_name(), &response);
+    }
+    auto content = decodeBase64IgnoringOthers(response.at("content").get<std::string>());
+    if (!content) {
+        throw UPSError("下载内容编码错误");
+    }
+    return std::move(*content);
+}
+
+Bytes UpdateService::fetch(const std::string& url, std::int64_t limit, const Call& call, const Progress* progress,
+                           Sha256* digest) {
+    if (!isHTTPS(url)) {
+        throw UPSError("更新地址必须使用 HTTPS");
+    }
+    std::exception_ptr last;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        call.throwIfCancelled();
+        try {
+            return fetchOnce(url, limit, call, progress, digest);
+        } catch (const NetworkError& error) {
+            if (!error.retryable()) {
+                throw;
+            }
+            last = std::current_exception();
+        }
+        if (attempt + 1 < attempts) {
+            pause(options_.pauses[static_cast<std::size_t>(attempt)], call);
+        }
+    }
+    std::rethrow_exception(last);
+}
+
+Bytes UpdateService::fetchOnce(const std::string& url, std::int64_t limit, const Call& call, const Progress* progress,
+                               Sha256* digest) {
+    if (progress) {
+        (*progress)(0.0);
+    }
+    if (digest) {
+        *digest = Sha256();
+    }
+    Bytes body;
+    body.reserve(static_cast<std::size_t>(std::min(limit, initialReserve)));
+    const auto limitBytes = static_cast<std::size_t>(limit);
+
+    const auto onBody = [&](ByteView piece) {
+        // The limit holds for what arrives, whatever length was announced.
+        if (piece.size() > limitBytes - body.size()) {
+            throw UPSError("下载文件超过限制");
+        }
+        const auto before = body.size();
+        body.insert(body.end(), piece.begin(), piece.end());
+        if (digest) {
+            digest->update(piece);
+        }
+        const auto step = static_cast<std::size_t>(progressStep);
+        if (progress && body.size() / step != before / step) {
+            const auto reached = body.size() / step * step;
+            (*progress)(static_cast<double>(reached) / static_cast<double>(limit));
+        }
+    };
+
+    std::string address = url;
+    for (int redirects = 0;; ++redirects) {
+        std::optional<std::string> next;
+        transfer_->get(
+            address,
+            [&](const ResponseHead& head) {
+                if (isRedirect(head.status) && head.redirectURL) {
+                    next = head.redirectURL;
+                    return BodyDisposition::skip;
+                }
+                if (head.status == 200) {
+                    if (head.contentLength > limit) {
+                        throw UPSError("下载文件过大");
+                    }
+                    if (head.contentLength > 0) {
+                        reserveLarge(body, static_cast<std::size_t>(head.contentLength));
+                    }
+                    return BodyDisposition::read;
+                }
+                if (isRetryableStatus(head.status)) {
+                    throw NetworkError::resourceUnavailable(head.status);
+                }
+                throw UPSError("下载失败：HTTP " + std::to_string(head.status));
+            },
+            onBody, [&] { return call.cancelled(); });
+        if (!next) {
+            return body;
+        }
+        // Checked before the next request: nothing is ever sent to a plain-text address.
+        if (!isHTTPS(*next)) {
+            throw UPSError("下载响应或重定向不安全");
+        }
+        if (redirects == maxRedirects) {
+            throw NetworkError::tooManyRedirects();
+        }
+        address = std::move(*next);
+    }
+}
+
+void UpdateService::pause(std::chrono::milliseconds duration, const Call& call) {
+    std::unique_lock lock(pauseMutex_);
+    pauseEnded_.wait_for(lock, duration, [&] { return call.cancelled(); });
+    call.throwIfCancelled();
+}
+
+} // namespace quelmar

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "core/Bytes.h"
+#include "core/SignedUpdates.h"
+#include "core/UpdateFeed.h"
+#include "update/Cancellation.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+namespace quelmar {
+
+class HttpsTransfer;
+class Sha256;
+
+// The only component that talks to the network: fetches and verifies the signed feed and downloads
+// packages of a verified feed into its directory. Calls run one at a time, in the order given, on the
+// service's own thread; each returns a future for its result or error. Errors are UPSError (the
+// user-facing texts), NetworkError, std::filesystem::filesystem_error / std::system_error and the JSON
+// decoder's errors, all unchanged.
+class UpdateService {
+public:
+    using Progress = std::function<void(double)>;
+
+    struct Options {
+        std::filesystem::path directory;
+        std::optional<std::filesystem::path> caFile; // none: the system's CA store
+        // After failed attempts 0 and 1.
+        std::array<std::chrono::milliseconds, 2> pauses{std::chrono::seconds(1), std::chrono::seconds(2)};
+        // A transfer that receives nothing for this long fails (and is retried).
+        std::chrono::milliseconds idleTimeout{std::chrono::seconds(25)};
+        std::string feedURL{SignedUpdates::feedURL};
+        std::string publicKey{SignedUpdates::publicKey};
+
+        // The user's: $HOME/.vetrola/native-updates, the system's CA store and the constants above.
+        static Options standard();
+    };
+
+    // Hooks of one call. Both functions run on the service's thread; finished must not throw.
+    struct CallOptions {
+        Progress progress{}; // download only: fractions from 0 to 1
+        Cancellation cancellation{};
+        std::function<void()> finished{}; // once the future holds the result or the error
+    };
+
+    static constexpr std::int64_t feedLimit = 524288;
+    static constexpr std::string_view userAgent = "Quelmar-Native/2";
+    static constexpr int maxRedirects = 10;
+
+    UpdateService();
+    explicit UpdateService(Options options);
+    // Cancels the running and the queued calls, then waits for the service's thread.
+    ~UpdateService();
+    UpdateService(const UpdateService&) = delete;
+    UpdateService& operator=(const UpdateService&) = delete;
+
+    // The verified feed from the feed address.
+    std::future<UpdateFeed> check() { return check(CallOptions()); }
+    std::future<UpdateFeed> check(CallOptions call);
+    // Downloads a package of a verified feed and returns the path of the checked file: a new
+    // upper-case UUID with "hex" for firmware, "zip" otherwise. A failed download leaves no such file.
+    std::future<std::filesystem::path> download(UpdatePackage package) {
+        return download(std::move(package), CallOptions());
+    }
+    std::future<std::filesystem::path> download(UpdatePackage package, CallOptions call);
+
+    const std::filesystem::path& directory() const { return options_.directory; }
+
+private:
+    class Call;
+
+    template <typename T, typename Body>
+    std::future<T> enqueue(CallOptions call, Body body);
+    void run();
+
+    UpdateFeed runCheck(const Call& call);
+    std::filesystem::path runDownload(const UpdatePackage& package, const Call& call, const Progress& progress);
+    Bytes downloadChunks(const UpdatePackage& package, const Call& call, const Progress& progress);
+    Bytes downloadContents(const UpdatePackage& package, const Call& call);
+
+    // GET with the https, limit, status and retry rules. digest, when given, receives the body as it
+    // arrives (and starts over with every attempt).
+    Bytes fetch(const std::string& url, std::int64_t limit, const Call& call, const Progress* progress = nullptr,
+                Sha256* digest = nullptr);
+    Bytes fetchOnce(const std::string& url, std::int64_t limit, const Call& call, const Progress* progress,
+                    Sha256* digest);
+    void pause(std::chrono::milliseconds duration, const Call& call);
+
+    const Options options_;
+    std::unique_ptr<HttpsTransfer> transfer_; // only touched on the service's thread
+
+    Cancellation shutdown_;
+    std::mutex mutex_; // guards jobs_ and stopping_
+    std::condition_variable jobsChanged_;
+    std::deque<std::function<void()>> jobs_;
+    bool stopping_ = false;
+
+    std::mutex pauseMutex_;
+    std::condition_variable pauseEnded_;
+
+    std::thread thread_; // last: starts once everything above exists
+};
+
+} // namespace quelmar
