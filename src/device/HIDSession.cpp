@@ -2,8 +2,10 @@
 
 #include "core/Precondition.h"
 #include "core/UPSError.h"
+#include "device/BootReceiver.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <map>
 
@@ -14,6 +16,9 @@ namespace {
 constexpr std::uint16_t boardVendorID = 0x051D;
 constexpr std::int64_t powerPage = 0x84;
 constexpr std::int64_t vendorPage = 0xFF00;
+
+constexpr auto replyTimeout = std::chrono::milliseconds(3000);
+constexpr auto replySlice = std::chrono::milliseconds(10);
 
 std::string hex8(HIDStatus status) {
     char text[16];
@@ -209,6 +214,42 @@ void HIDSession::writeConfig(const BatteryConfig& config) {
     if (readBack != config) {
         throw UPSError("参数写入后读回不一致，请重新读取");
     }
+}
+
+void HIDSession::flash(const FirmwareImage& image, const IAP::Progress& progress) {
+    HIDDevice* const vendor = vendorDevice();
+    if (!device_ || !device_->bootloader || vendor == nullptr) {
+        throw UPSError("请先进入 Bootloader 模式");
+    }
+    {
+        BootReceiver receiver(*vendor);
+
+        const auto exchange = [&](std::uint8_t code, ByteView payload, bool replyAwaited) {
+            const Bytes packet = IAP::packet(code, payload);
+            if (replyAwaited) {
+                receiver.drain();
+            }
+            receiver.await();
+            set(packet, ReportType::output);
+            if (!replyAwaited) {
+                return;
+            }
+            const auto deadline = std::chrono::steady_clock::now() + replyTimeout;
+            while (!receiver.status()) {
+                const auto now = std::chrono::steady_clock::now();
+                if (now >= deadline) {
+                    throw UPSError("Bootloader 应答超时；已停止烧录，请重新连接后重试");
+                }
+                receiver.receive(std::min(replySlice, std::chrono::ceil<std::chrono::milliseconds>(deadline - now)));
+            }
+            if (*receiver.status() != 0) {
+                throw UPSError("Bootloader 返回错误：" + std::to_string(*receiver.status()));
+            }
+        };
+        IAP::flash(image, exchange, progress);
+    }
+    // The board is restarting and will enumerate anew.
+    close();
 }
 
 } // namespace quelmar

@@ -3,6 +3,8 @@
 #include "core/BatteryConfig.h"
 #include "core/Bytes.h"
 #include "core/DeviceInfo.h"
+#include "core/FirmwareImage.h"
+#include "core/IAP.h"
 #include "core/Report.h"
 #include "core/Snapshot.h"
 #include "device/HIDPlatform.h"
@@ -43,6 +45,9 @@ public:
     Snapshot snapshot();
     // Writes report 7 and accepts it only when the board reads back the same values.
     void writeConfig(const BatteryConfig& config);
+    // Writes, verifies and seals the image on a board in bootloader mode, one packet in flight, and closes
+    // the session once the board has been told to restart. On failure the session stays open.
+    void flash(const FirmwareImage& image, const IAP::Progress& progress);
 
     const std::optional<USBDevice>& device() const { return device_; }
     const std::optional<DeviceInfo>& info() const { return info_; }

@@ -122,7 +122,7 @@ void sealBundle(const fs::path& bundle, const TestKey& key) {
 
 void sealWithTool(const fs::path& bundle) {
     run(QUELMAR_PUBLISH, {"seal", "--key", developmentKeyFile().string(), "--public-key",
-                            TestKey::development().publicKeyHex(), bundle.string()});
+                          TestKey::development().publicKeyHex(), bundle.string()});
 }
 
 void packWithTool(const fs::path& bundle, const fs::path& archive) {

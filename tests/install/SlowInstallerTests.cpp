@@ -14,7 +14,13 @@ using namespace quelmar;
 using namespace quelmar::test;
 using testing::ElementsAre;
 
-TEST_F(HelperTest, ANewClientThatNeverAcknowledgesIsReplacedByTheOld) {
+namespace {
+
+class SlowHelperTest : public HelperTest {};
+
+} // namespace
+
+TEST_F(SlowHelperTest, ANewClientThatNeverAcknowledgesIsReplacedByTheOld) {
     // It answers with the right token but another version, which does not count.
     const auto stage = stageUpdate("2.1.0", fs::path(QUELMAR_NEVER_READY));
     ASSERT_FALSE(stage.empty());
@@ -29,7 +35,7 @@ TEST_F(HelperTest, ANewClientThatNeverAcknowledgesIsReplacedByTheOld) {
     EXPECT_FALSE(fs::exists(stage / "previous.app"));
 }
 
-TEST_F(HelperTest, AnOldClientThatDoesNotExitCancelsTheUpdate) {
+TEST_F(SlowHelperTest, AnOldClientThatDoesNotExitCancelsTheUpdate) {
     const auto stage = stageUpdate("2.1.0");
     ASSERT_FALSE(stage.empty());
     pid_t oldClient = 0;

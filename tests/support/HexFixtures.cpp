@@ -21,19 +21,6 @@ void run(const std::string& executable, const std::vector<std::string>& argument
 
 } // namespace
 
-TemporaryDirectory::TemporaryDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quelmar-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-}
-
-TemporaryDirectory::~TemporaryDirectory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 void writeFile(const std::filesystem::path& path, const std::string& contents) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(contents.data(), static_cast<std::streamsize>(contents.size()));

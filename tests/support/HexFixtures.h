@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TemporaryDirectory.h"
+
 #include "HexText.h"
 
 #include <cstdint>
@@ -10,20 +12,6 @@
 
 // Files for firmware tests: temporary directories, binaries, and the Debian tools that write Intel HEX.
 namespace quelmar::test {
-
-class TemporaryDirectory {
-public:
-    TemporaryDirectory();
-    ~TemporaryDirectory();
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
 
 void writeFile(const std::filesystem::path& path, const std::string& contents);
 void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& contents);

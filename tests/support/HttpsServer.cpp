@@ -26,20 +26,6 @@ namespace quelmar::test {
 
 namespace fs = std::filesystem;
 
-TemporaryDirectory::TemporaryDirectory() {
-    std::string pattern = (fs::temp_directory_path() / "quelmar-test-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-        throw std::system_error(errno, std::generic_category(), "mkdtemp");
-    }
-    path_ = pattern;
-}
-
-TemporaryDirectory::~TemporaryDirectory() {
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-}
-
 namespace {
 
 void openssl(const std::vector<std::string>& arguments, const fs::path& directory) {

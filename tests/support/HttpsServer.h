@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TemporaryDirectory.h"
+
 #include "core/Bytes.h"
 
 #include <filesystem>
@@ -9,19 +11,6 @@
 #include <vector>
 
 namespace quelmar::test {
-
-// A temporary directory, removed with everything in it.
-class TemporaryDirectory {
-public:
-    TemporaryDirectory();
-    ~TemporaryDirectory();
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // A test certificate authority and server certificates for 127.0.0.1, made with openssl once per
 // process.

@@ -1,9 +1,14 @@
 #include "device/emulator/BoardDescription.h"
 
+#include "core/FirmwareImage.h"
+#include "core/UPSError.h"
+
 #include <charconv>
 #include <cmath>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 
 namespace quelmar {
@@ -190,9 +195,65 @@ std::map<std::uint8_t, V> perReport(const json& value, const std::string& where,
     return out;
 }
 
+constexpr std::int64_t maxPacket = 1'000'000;
+
+// An object keyed by bootloader packet number (from 1).
+template <typename Read>
+auto perPacket(const json& value, const std::string& where, Read read) {
+    if (!value.is_object()) {
+        fail(where, "must be an object keyed by packet number");
+    }
+    std::map<std::size_t, decltype(read(value, where))> out;
+    for (const auto& [key, field] : value.items()) {
+        std::size_t n = 0;
+        const auto [end, ec] = std::from_chars(key.data(), key.data() + key.size(), n);
+        if (ec != std::errc() || end != key.data() + key.size() || n < 1 || n > maxPacket) {
+            fail(where, "key \"" + key + "\" is not a packet number");
+        }
+        out[n] = read(field, where + "." + key);
+    }
+    return out;
+}
+
+// A list of input reports, each a list of bytes (byte 0 its ID).
+std::vector<Bytes> reports(const json& value, const std::string& where) {
+    if (!value.is_array()) {
+        fail(where, "must be a list of reports");
+    }
+    std::vector<Bytes> out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const auto w = where + "[" + std::to_string(i) + "]";
+        if (!value[i].is_array() || value[i].empty() || value[i].size() > 64) {
+            fail(w, "must be a list of 1 to 64 bytes");
+        }
+        Bytes report;
+        for (std::size_t k = 0; k < value[i].size(); ++k) {
+            report.push_back(
+                static_cast<std::uint8_t>(integer(value[i][k], w + "[" + std::to_string(k) + "]", 0, 255)));
+        }
+        out.push_back(std::move(report));
+    }
+    return out;
+}
+
+Bytes imageFrom(const json& value, const std::string& where, const std::filesystem::path& directory) {
+    const std::filesystem::path path = directory / text(value, where);
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream hex;
+    if (!in || !(hex << in.rdbuf())) {
+        fail(where, "cannot read " + path.string());
+    }
+    try {
+        return FirmwareImage(hex.str()).bytes();
+    } catch (const UPSError& e) {
+        fail(where, path.string() + ": " + e.message());
+    }
+}
+
 BoardFaults faultsFrom(const json& value, const std::string& where) {
     onlyMembers(value, where,
-                {"openStatus", "openFailsOn", "getStatus", "setStatus", "replyLength", "replyID", "readBack"});
+                {"openStatus", "openFailsOn", "getStatus", "setStatus", "replyLength", "replyID", "readBack",
+                 "dropReply", "replyStatus", "vanishAfter", "sendBefore", "sendAfter", "delayMs"});
     BoardFaults f;
     constexpr std::int64_t anyStatus = 0xFFFFFFFF;
     const auto status = [&](const json& v, const std::string& w) {
@@ -228,13 +289,32 @@ BoardFaults faultsFrom(const json& value, const std::string& where) {
         if (r.contains("nominal"))
             f.readBackNominal = integer(r["nominal"], w + ".nominal", 0, 255);
     }
+    const auto packet = [](const json& v, const std::string& w) {
+        return static_cast<std::size_t>(integer(v, w, 1, maxPacket));
+    };
+    if (value.contains("dropReply"))
+        f.dropReply = packet(value["dropReply"], where + ".dropReply");
+    if (value.contains("vanishAfter"))
+        f.vanishAfter = packet(value["vanishAfter"], where + ".vanishAfter");
+    if (value.contains("replyStatus")) {
+        f.replyStatus =
+            perPacket(value["replyStatus"], where + ".replyStatus", [](const json& v, const std::string& w) {
+                return static_cast<std::uint8_t>(integer(v, w, 0, 255));
+            });
+    }
+    if (value.contains("sendBefore"))
+        f.sendBefore = perPacket(value["sendBefore"], where + ".sendBefore", reports);
+    if (value.contains("sendAfter"))
+        f.sendAfter = perPacket(value["sendAfter"], where + ".sendAfter", reports);
+    if (value.contains("delayMs"))
+        f.delayMilliseconds = integer(value["delayMs"], where + ".delayMs", 0, 60000);
     return f;
 }
 
-BoardDescription boardFrom(const json& value, const std::string& where) {
+BoardDescription boardFrom(const json& value, const std::string& where, const std::filesystem::path& directory) {
     onlyMembers(value, where,
                 {"product", "serial", "location", "bootloader", "vendorID", "productID", "hardware", "software",
-                 "interfaces", "config", "telemetry", "moving", "restartMs", "faults"});
+                 "interfaces", "config", "telemetry", "moving", "restartMs", "image", "faults"});
     BoardDescription b;
     const auto in = [&](const char* name) { return where + "." + name; };
     if (value.contains("product"))
@@ -280,6 +360,8 @@ BoardDescription boardFrom(const json& value, const std::string& where) {
         b.moving = boolean(value["moving"], in("moving"));
     if (value.contains("restartMs"))
         b.restartMilliseconds = integer(value["restartMs"], in("restartMs"), 0, 60000);
+    if (value.contains("image"))
+        b.image = imageFrom(value["image"], in("image"), directory);
     if (value.contains("faults"))
         b.faults = faultsFrom(value["faults"], in("faults"));
     return b;
@@ -313,7 +395,7 @@ BoardDescription BoardDescription::standard() {
     return b;
 }
 
-std::vector<BoardDescription> BoardDescription::parse(const std::string& text) {
+std::vector<BoardDescription> BoardDescription::parse(const std::string& text, const std::filesystem::path& directory) {
     const json document = json::parse(text);
     onlyMembers(document, "top level", {"boards"});
     if (!document.contains("boards") || !document["boards"].is_array()) {
@@ -321,7 +403,7 @@ std::vector<BoardDescription> BoardDescription::parse(const std::string& text) {
     }
     std::vector<BoardDescription> boards;
     for (std::size_t i = 0; i < document["boards"].size(); ++i) {
-        boards.push_back(boardFrom(document["boards"][i], "boards[" + std::to_string(i) + "]"));
+        boards.push_back(boardFrom(document["boards"][i], "boards[" + std::to_string(i) + "]", directory));
     }
     return boards;
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "core/Bytes.h"
 #include "core/Snapshot.h"
 #include "device/HIDPlatform.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -50,6 +53,14 @@ struct BoardFaults {
     std::optional<std::int64_t> readBackResistance;
     std::optional<std::int64_t> readBackNominal;
 
+    // Bootloader packets are numbered from 1 in the order the bootloader receives them since it started.
+    std::optional<std::size_t> dropReply;                 // packet N is not answered
+    std::map<std::size_t, std::uint8_t> replyStatus;      // packet N is answered with this status instead of executed
+    std::optional<std::size_t> vanishAfter;               // the board leaves the bus for good once it has answered N
+    std::map<std::size_t, std::vector<Bytes>> sendBefore; // input reports sent ahead of the answer to packet N
+    std::map<std::size_t, std::vector<Bytes>> sendAfter;  // input reports sent right behind it (late duplicates)
+    std::int64_t delayMilliseconds = 0;                   // every transfer, either way, takes this long
+
     bool operator==(const BoardFaults&) const = default;
 };
 
@@ -67,13 +78,15 @@ struct BoardDescription {
     Snapshot telemetry = defaultTelemetry(); // physical units, every field present
     bool moving = false;                     // telemetry follows a charge and discharge cycle instead
     std::int64_t restartMilliseconds = 500;  // how long the board stays off the bus when it restarts
+    Bytes image;                             // the APP image it holds; empty: not modelled
     BoardFaults faults;
 
     static Snapshot defaultTelemetry();
     // The board QUELMAR_SIMULATOR=1 selects: APP mode, both interfaces, moving telemetry.
     static BoardDescription standard();
     // Parses a JSON description {"boards": [...]}; throws std::runtime_error naming the faulty member.
-    static std::vector<BoardDescription> parse(const std::string& json);
+    // Relative "image" paths are taken from directory.
+    static std::vector<BoardDescription> parse(const std::string& json, const std::filesystem::path& directory = {});
 };
 
 } // namespace quelmar

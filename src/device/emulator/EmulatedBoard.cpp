@@ -1,5 +1,7 @@
 #include "device/emulator/EmulatedBoard.h"
 
+#include "device/emulator/EmulatedBootloader.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -63,12 +65,13 @@ EmulatedBoard::EmulatedBoard(BoardDescription description, std::size_t index, Cl
     , start_(clock_())
     , mode_(description_.bootloader ? BoardMode::bootloader : BoardMode::app)
     , firmware_(firmwareFor(mode_))
-    , config_(description_.config) {}
+    , config_(description_.config)
+    , image_(description_.image) {}
 
 std::unique_ptr<EmulatedFirmware> EmulatedBoard::firmwareFor(BoardMode mode) {
     switch (mode) {
     case BoardMode::bootloader:
-        return std::make_unique<EmulatedQuietBootloader>();
+        return std::make_unique<EmulatedBootloader>();
     case BoardMode::app:
         break;
     }
@@ -87,6 +90,19 @@ void EmulatedBoard::restartInto(BoardMode mode) {
     firmware_ = firmwareFor(mode);
     ++epoch_;
     backAt_ = now() + std::chrono::milliseconds(description_.restartMilliseconds);
+    if (mode == BoardMode::bootloader) {
+        packets_.clear();
+    }
+}
+
+void EmulatedBoard::leaveBus() {
+    ++epoch_;
+    backAt_ = std::chrono::steady_clock::time_point::max();
+}
+
+std::size_t EmulatedBoard::recordPacket(ByteView packet) {
+    packets_.emplace_back(packet.begin(), packet.end());
+    return packets_.size();
 }
 
 std::vector<HIDInterface> EmulatedBoard::enumerate() {
@@ -159,6 +175,10 @@ HIDResult EmulatedBoard::nextInputReport(InterfaceRole on, std::span<std::uint8_
     }
     std::copy_n(report->begin(), std::min(report->size(), buffer.size()), buffer.begin());
     return {0, report->size()};
+}
+
+std::optional<std::chrono::steady_clock::time_point> EmulatedBoard::nextInputDue(InterfaceRole on) const {
+    return firmware_->nextInputDue(on);
 }
 
 Snapshot EmulatedBoard::telemetry() const {

@@ -36,6 +36,8 @@ public:
     std::uint64_t epoch() const { return epoch_; }
     // Leaves the bus at once and comes back after the description's restart time in mode, at the same location.
     void restartInto(BoardMode mode);
+    // Leaves the bus for good, as an unplugged board does.
+    void leaveBus();
 
     // The interfaces as the platform lists them now (empty while off the bus).
     std::vector<HIDInterface> enumerate();
@@ -46,8 +48,18 @@ public:
     HIDResult getReport(InterfaceRole on, ReportType type, std::uint8_t id, std::span<std::uint8_t> buffer);
     HIDStatus setReport(InterfaceRole on, ReportType type, ByteView report);
     HIDResult nextInputReport(InterfaceRole on, std::span<std::uint8_t> buffer);
+    // When the next input report on its way becomes readable (wall time), if one is.
+    std::optional<std::chrono::steady_clock::time_point> nextInputDue(InterfaceRole on) const;
 
     StoredConfig& storedConfig() { return config_; }
+    // The APP area as programmed, and whether it holds a sealed image the bootloader will start.
+    Bytes& storedImage() { return image_; }
+    bool appValid() const { return appValid_; }
+    void setAppValid(bool valid) { appValid_ = valid; }
+    // The bootloader packets received since the board last entered bootloader mode, in order.
+    const std::vector<Bytes>& packetsReceived() const { return packets_; }
+    // Records one and returns its number, counted from 1.
+    std::size_t recordPacket(ByteView packet);
     // How many times one of its interfaces has been opened.
     std::size_t openCount() const { return opens_; }
     void countOpen() { ++opens_; }
@@ -66,6 +78,9 @@ private:
     std::uint64_t epoch_ = 1;
     std::optional<std::chrono::steady_clock::time_point> backAt_; // set while off the bus
     StoredConfig config_;
+    Bytes image_;
+    bool appValid_ = true;
+    std::vector<Bytes> packets_;
     std::size_t opens_ = 0;
 };
 

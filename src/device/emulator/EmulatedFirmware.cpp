@@ -107,6 +107,10 @@ std::optional<Bytes> EmulatedFirmware::nextInputReport(EmulatedBoard&, Interface
     return std::nullopt;
 }
 
+std::optional<std::chrono::steady_clock::time_point> EmulatedFirmware::nextInputDue(InterfaceRole) const {
+    return std::nullopt;
+}
+
 std::vector<InterfaceDescription> EmulatedApp::interfaces(const BoardDescription& description) const {
     return description.interfaces;
 }
@@ -169,18 +173,6 @@ HIDStatus EmulatedApp::setReport(EmulatedBoard& board, InterfaceRole on, ReportT
         }
         return 0;
     }
-    return stalled;
-}
-
-std::vector<InterfaceDescription> EmulatedQuietBootloader::interfaces(const BoardDescription&) const {
-    return {{InterfaceRole::vendor}};
-}
-
-EmulatedFirmware::Reply EmulatedQuietBootloader::getReport(EmulatedBoard&, InterfaceRole, ReportType, std::uint8_t) {
-    return {stalled, {}};
-}
-
-HIDStatus EmulatedQuietBootloader::setReport(EmulatedBoard&, InterfaceRole, ReportType, ByteView) {
     return stalled;
 }
 

@@ -5,6 +5,7 @@
 #include "device/HIDPlatform.h"
 #include "device/emulator/BoardDescription.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -14,7 +15,8 @@ namespace quelmar {
 class EmulatedBoard;
 
 // What an emulated board answers in one mode. The board applies the fault switches around it
-// and chooses the firmware by mode (EmulatedBoard::restartInto switches it).
+// and chooses the firmware by mode (EmulatedBoard::restartInto switches it, destroying the old one: a
+// firmware that restarts the board touches nothing of itself afterwards).
 class EmulatedFirmware {
 public:
     struct Reply {
@@ -35,6 +37,8 @@ public:
     virtual HIDStatus setReport(EmulatedBoard& board, InterfaceRole on, ReportType type, ByteView report) = 0;
     // The next input report the board sends on its own, when one is due.
     virtual std::optional<Bytes> nextInputReport(EmulatedBoard& board, InterfaceRole on);
+    // When the next input report that is on its way will be due; absent when none is.
+    virtual std::optional<std::chrono::steady_clock::time_point> nextInputDue(InterfaceRole on) const;
 };
 
 // APP mode: identity, configuration, full and legacy telemetry; report 5 restarts into the bootloader.
@@ -42,16 +46,6 @@ class EmulatedApp final : public EmulatedFirmware {
 public:
     std::vector<InterfaceDescription> interfaces(const BoardDescription& description) const override;
     std::int64_t productID() const override { return 2; }
-    Reply getReport(EmulatedBoard& board, InterfaceRole on, ReportType type, std::uint8_t id) override;
-    HIDStatus setReport(EmulatedBoard& board, InterfaceRole on, ReportType type, ByteView report) override;
-};
-
-// Bootloader mode as far as enumeration goes: product ID 3, one vendor interface, no report answered.
-// The IAP exchange is a firmware of its own.
-class EmulatedQuietBootloader final : public EmulatedFirmware {
-public:
-    std::vector<InterfaceDescription> interfaces(const BoardDescription& description) const override;
-    std::int64_t productID() const override { return 3; }
     Reply getReport(EmulatedBoard& board, InterfaceRole on, ReportType type, std::uint8_t id) override;
     HIDStatus setReport(EmulatedBoard& board, InterfaceRole on, ReportType type, ByteView report) override;
 };

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -11,8 +13,21 @@ namespace quelmar {
 
 namespace {
 
-// How often a blocked read looks for the next input report.
+// How often a blocked read looks for the next input report while none is on its way.
 constexpr auto readSlice = std::chrono::milliseconds(1);
+
+// Sleeps until then, spending the last stretch yielding: an emulated latency of a millisecond must not grow
+// by the scheduler's wake-up slack.
+void waitUntil(std::chrono::steady_clock::time_point then) {
+    constexpr auto margin = std::chrono::microseconds(200);
+    for (auto now = std::chrono::steady_clock::now(); now < then; now = std::chrono::steady_clock::now()) {
+        if (then - now > margin) {
+            std::this_thread::sleep_for(then - now - margin);
+        } else {
+            std::this_thread::yield();
+        }
+    }
+}
 
 class EmulatedDevice final : public HIDDevice {
 public:
@@ -24,6 +39,7 @@ public:
         , role_(role) {}
 
     HIDResult getReport(ReportType type, std::uint8_t reportID, std::span<std::uint8_t> buffer) override {
+        transfer();
         std::lock_guard lock(state_->mutex);
         auto* board = present();
         if (board == nullptr) {
@@ -33,6 +49,7 @@ public:
     }
 
     HIDStatus setReport(ReportType type, ByteView report) override {
+        transfer();
         std::lock_guard lock(state_->mutex);
         auto* board = present();
         return board == nullptr ? ENODEV : board->setReport(role_, type, report);
@@ -41,6 +58,7 @@ public:
     HIDResult readInputReport(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (true) {
+            std::optional<std::chrono::steady_clock::time_point> due;
             {
                 std::lock_guard lock(state_->mutex);
                 auto* board = present();
@@ -51,16 +69,29 @@ public:
                 if (result.status != 0 || result.length != 0) {
                     return result;
                 }
+                due = board->nextInputDue(role_);
             }
             const auto now = std::chrono::steady_clock::now();
             if (now >= deadline) {
                 return {0, 0};
             }
-            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(readSlice, deadline - now));
+            if (due) {
+                waitUntil(std::min(*due, deadline));
+            } else {
+                std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(readSlice, deadline - now));
+            }
         }
     }
 
 private:
+    // The time a transfer takes on the wire, spent outside the lock. The description never changes.
+    void transfer() {
+        const auto delay = state_->boards[board_]->description().faults.delayMilliseconds;
+        if (delay > 0) {
+            waitUntil(std::chrono::steady_clock::now() + std::chrono::milliseconds(delay));
+        }
+    }
+
     // The board, while it is still the enumeration this handle was opened in.
     EmulatedBoard* present() {
         auto& board = *state_->boards[board_];
@@ -95,7 +126,8 @@ std::unique_ptr<EmulatedPlatform> EmulatedPlatform::fromSetting(const std::strin
         throw std::runtime_error("QUELMAR_SIMULATOR: cannot read " + setting);
     }
     try {
-        return std::make_unique<EmulatedPlatform>(BoardDescription::parse(text.str()));
+        return std::make_unique<EmulatedPlatform>(
+            BoardDescription::parse(text.str(), std::filesystem::path(setting).parent_path()));
     } catch (const std::exception& e) {
         throw std::runtime_error("QUELMAR_SIMULATOR: " + setting + ": " + e.what());
     }
