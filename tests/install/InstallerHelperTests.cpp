@@ -110,3 +110,15 @@ TEST_F(HelperTest, AStartFailureRestoresTheOldVersion) {
     EXPECT_EQ(readFile(stage / "failed.app/Contents/Info.plist"), infoPlist(clientInfo("2.1.0", "sub/quelmar")));
     EXPECT_FALSE(fs::exists(stage / "previous.app"));
 }
+
+TEST_F(HelperTest, TheVersionComesFromTheBundleTheClientRunsFrom) {
+    const auto plist = target / "Contents/Info.plist";
+    writeFile(plist, infoPlist(clientInfo("7.7.7")));
+    EXPECT_EQ(reportedVersion(target), "7.7.7");
+    // Without a text version the compiled-in one stands.
+    writeFile(plist, "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleShortVersionString</key>"
+                     "<integer>7</integer></dict></plist>");
+    EXPECT_EQ(reportedVersion(target), "2.0.1");
+    writeFile(plist, "garbage");
+    EXPECT_EQ(reportedVersion(target), "2.0.1");
+}
