@@ -3,4 +3,6 @@
 #include <string>
 #include <vector>
 
-int main(int argc, char** argv) { return quelmar::Entry::main(std::vector<std::string>(argv, argv + argc)); }
+int main(int argc, char** argv) {
+    return quelmar::Entry::main(std::vector<std::string>(argv, argv + argc));
+}

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <cstdint>
 #include "core/Bytes.h"
 
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>

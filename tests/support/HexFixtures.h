@@ -1,8 +1,7 @@
 #pragma once
 
-#include "TemporaryDirectory.h"
-
 #include "HexText.h"
+#include "TemporaryDirectory.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "TemporaryDirectory.h"
-
 #include "core/Bytes.h"
 
 #include <filesystem>

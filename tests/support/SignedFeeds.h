@@ -13,8 +13,8 @@ namespace quelmar::test {
 std::string developmentPublicKey();
 // The envelope of exactly these feed bytes.
 std::string signedEnvelope(std::string_view feed);
-std::string signedEnvelopeOf(const nlohmann::json& feed); // indented by two
-std::string signedEnvelopeOf(const std::string&) = delete;  // text: use signedEnvelope
+std::string signedEnvelopeOf(const nlohmann::json& feed);  // indented by two
+std::string signedEnvelopeOf(const std::string&) = delete; // text: use signedEnvelope
 std::string signedEnvelopeOf(const char*) = delete;
 
 Bytes bytesOf(std::string_view text);
