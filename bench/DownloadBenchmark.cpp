@@ -4,7 +4,7 @@
 #include "HttpsServer.h"
 #include "Process.h"
 #include "core/SignedUpdates.h"
-#include "update/AtomicFile.h"
+#include "system/Files.h"
 #include "update/UpdateService.h"
 
 #include <algorithm>
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
         const auto file = directory.path() / "written.zip";
         const auto started = Clock::now();
-        writeFileAtomically(file, bytes);
+        Files::writeAtomically(file, bytes);
         writeTimes.push_back(seconds(Clock::now() - started));
         fs::remove(file);
     }

@@ -3,8 +3,8 @@
 #include "core/NativeZip.h"
 #include "core/SignedUpdates.h"
 #include "install/Bundle.h"
-#include "install/Files.h"
 #include "install/SealedBundle.h"
+#include "system/Files.h"
 
 #include <algorithm>
 #include <memory>

@@ -3,6 +3,7 @@
 #include "core/Hex.h"
 #include "core/Sodium.h"
 #include "core/ToolFailure.h"
+#include "core/UTF8.h"
 
 #include <algorithm>
 #include <charconv>
@@ -20,21 +21,6 @@ constexpr std::size_t publicKeySize = 32;
 
 [[noreturn]] void fail(const std::string& reason) {
     throw toolFailure(toolName, reason);
-}
-
-bool isValidUTF8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    const auto length = static_cast<utf8proc_ssize_t>(text.size());
-    utf8proc_ssize_t at = 0;
-    while (at < length) {
-        utf8proc_int32_t codepoint = 0;
-        const auto width = utf8proc_iterate(bytes + at, length - at, &codepoint);
-        if (width <= 0) {
-            return false;
-        }
-        at += width;
-    }
-    return true;
 }
 
 // Relative, no empty, "." or ".." piece, no control character; so a sealed path names one place inside the

@@ -1,6 +1,7 @@
 #include "core/NativeZip.h"
 
 #include "core/UPSError.h"
+#include "core/UTF8.h"
 
 #include <new>
 #include <string_view>
@@ -45,26 +46,6 @@ bool isAscii(std::string_view text) {
         if (static_cast<unsigned char>(c) >= 0x80) {
             return false;
         }
-    }
-    return true;
-}
-
-bool isValidUTF8(std::string_view text) {
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    const auto length = static_cast<utf8proc_ssize_t>(text.size());
-    utf8proc_ssize_t at = 0;
-    while (at < length) {
-        if (bytes[at] < 0x80) {
-            ++at;
-            continue;
-        }
-        utf8proc_int32_t codepoint = 0;
-        // Also refuses overlong forms, surrogates and values past U+10FFFF.
-        const auto width = utf8proc_iterate(bytes + at, length - at, &codepoint);
-        if (width <= 0) {
-            return false;
-        }
-        at += width;
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "install/Command.h"
 
 #include "core/ToolFailure.h"
+#include "core/UTF8.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -10,30 +11,12 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <utf8proc.h>
 
 extern char** environ;
 
 namespace quelmar::Command {
 
-namespace {
-
-bool isValidUTF8(const std::string& text) {
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
-    const auto length = static_cast<utf8proc_ssize_t>(text.size());
-    utf8proc_ssize_t at = 0;
-    while (at < length) {
-        utf8proc_int32_t codepoint = 0;
-        const auto width = utf8proc_iterate(bytes + at, length - at, &codepoint);
-        if (width <= 0) {
-            return false;
-        }
-        at += width;
-    }
-    return true;
-}
-
-} // namespace
+namespace {} // namespace
 
 std::string run(const std::string& executable, const std::vector<std::string>& arguments) {
     int pipeEnds[2];

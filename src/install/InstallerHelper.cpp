@@ -1,9 +1,9 @@
 #include "core/UPSError.h"
 #include "install/Bundle.h"
-#include "install/Files.h"
 #include "install/NativeInstaller.h"
 #include "install/Processes.h"
 #include "install/Uuid.h"
+#include "system/Files.h"
 
 #include <charconv>
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "install/AppMetadata.h"
-#include "install/Files.h"
 #include "install/NativeInstaller.h"
+#include "system/Files.h"
 
 #include <algorithm>
 #include <exception>

@@ -5,13 +5,13 @@
 #include "core/SignedUpdates.h"
 #include "core/UPSError.h"
 #include "install/Bundle.h"
-#include "install/Files.h"
 #include "install/Processes.h"
 #include "install/PropertyList.h"
 #include "install/SealedBundle.h"
 #include "install/TrustedKey.h"
 #include "install/Uuid.h"
 #include "install/ZipExtraction.h"
+#include "system/Files.h"
 
 #include <cerrno>
 #include <system_error>

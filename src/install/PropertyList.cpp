@@ -1,6 +1,6 @@
 #include "install/PropertyList.h"
 
-#include "install/Files.h"
+#include "system/Files.h"
 
 #include <cstdlib>
 #include <memory>

@@ -1,8 +1,8 @@
 #include "install/SealedBundle.h"
 
 #include "core/ToolFailure.h"
-#include "install/Files.h"
 #include "install/Sha256Stream.h"
+#include "system/Files.h"
 
 #include <algorithm>
 #include <cerrno>

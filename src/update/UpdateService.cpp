@@ -5,7 +5,7 @@
 #include "core/Sha256.h"
 #include "core/UPSError.h"
 #include "core/URLs.h"
-#include "update/AtomicFile.h"
+#include "system/Files.h"
 #include "update/HttpsTransfer.h"
 #include "update/LargeBuffer.h"
 #include "update/NetworkError.h"
@@ -200,7 +200,7 @@ std::filesystem::path UpdateService::runDownload(const UpdatePackage& package, c
         throw UPSError("更新包 SHA-256 校验失败");
     }
     const auto file = options_.directory / (randomUUID() + (package.kind == "firmware" ? ".hex" : ".zip"));
-    writeFileAtomically(file, bytes);
+    Files::writeAtomically(file, bytes);
     if (progress) {
         progress(1.0);
     }
@@ -219,7 +219,7 @@ Bytes UpdateService::downloadChunks(const UpdatePackage& package, const Call& ca
         const auto file = cache / chunk.sha256;
         std::optional<Bytes> data;
         if (cacheable) {
-            data = readFileOfSize(file, chunk.size);
+            data = Files::readFileOfSize(file, chunk.size);
             if (data && SignedUpdates::hash(*data) != chunk.sha256) {
                 data.reset();
             }
@@ -230,7 +230,7 @@ Bytes UpdateService::downloadChunks(const UpdatePackage& package, const Call& ca
                 SignedUpdates::hash(*data) != chunk.sha256) {
                 throw UPSError("更新分块 SHA-256 校验失败");
             }
-            writeFileAtomically(file, *data);
+            Files::writeAtomically(file, *data);
         }
         bytes.insert(bytes.end(), data->begin(), data->end());
         if (progress && package.size > 0) {

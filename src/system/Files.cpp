@@ -1,4 +1,4 @@
-#include "install/Files.h"
+#include "system/Files.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -77,6 +77,10 @@ std::optional<Bytes> readUpTo(const fs::path& path, std::uint64_t maxSize, bool 
 }
 
 void writeAtomically(const fs::path& path, std::string_view content, unsigned mode) {
+    writeAtomically(path, ByteView(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()), mode);
+}
+
+void writeAtomically(const fs::path& path, ByteView content, unsigned mode) {
     std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
     Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
     if (file.get() < 0) {
@@ -107,6 +111,32 @@ void writeAtomically(const fs::path& path, std::string_view content, unsigned mo
         ::unlink(temporary.c_str());
         throw;
     }
+    // The rename itself must survive a crash too.
+    const Descriptor parent(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (parent.get() >= 0) {
+        ::fsync(parent.get());
+    }
+}
+
+std::optional<Bytes> readFileOfSize(const fs::path& path, std::int64_t size) {
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != size) {
+        return std::nullopt;
+    }
+    Bytes bytes(static_cast<std::size_t>(size));
+    std::size_t filled = 0;
+    while (filled < bytes.size()) {
+        const ssize_t n = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return std::nullopt;
+        }
+        filled += static_cast<std::size_t>(n);
+    }
+    return bytes;
 }
 
 fs::path homeDirectory() {

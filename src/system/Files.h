@@ -15,7 +15,11 @@ std::optional<Bytes> readUpTo(const std::filesystem::path& path, std::uint64_t m
 
 // Writes a temporary file beside path, flushes it to disk and renames it over path, so that readers see the
 // old file or the whole new one. Throws std::system_error; leaves no temporary file behind.
+void writeAtomically(const std::filesystem::path& path, ByteView content, unsigned mode = 0644);
 void writeAtomically(const std::filesystem::path& path, std::string_view content, unsigned mode = 0644);
+
+// The file's bytes when it is a regular file that can be read and holds exactly size bytes; otherwise none.
+std::optional<Bytes> readFileOfSize(const std::filesystem::path& path, std::int64_t size);
 
 // $HOME, else the password database's entry.
 std::filesystem::path homeDirectory();
