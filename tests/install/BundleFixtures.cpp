@@ -11,14 +11,6 @@ namespace quelmar::test {
 
 namespace {
 
-void run(const std::string& executable, const std::vector<std::string>& arguments) {
-    const auto result = runProcess(executable, arguments);
-    if (result.status != 0) {
-        throw std::runtime_error(executable + " failed (" + std::to_string(result.status) + "): " + result.out +
-                                 result.err);
-    }
-}
-
 std::string escape(const std::string& text) {
     std::string out;
     for (const char c : text) {
@@ -121,17 +113,17 @@ void sealBundle(const fs::path& bundle, const TestKey& key) {
 }
 
 void sealWithTool(const fs::path& bundle) {
-    run(QUELMAR_PUBLISH, {"seal", "--key", developmentKeyFile().string(), "--public-key",
-                          TestKey::development().publicKeyHex(), bundle.string()});
+    runChecked(QUELMAR_PUBLISH, {"seal", "--key", developmentKeyFile().string(), "--public-key",
+                                 TestKey::development().publicKeyHex(), bundle.string()});
 }
 
 void packWithTool(const fs::path& bundle, const fs::path& archive) {
-    run(QUELMAR_PUBLISH,
-        {"pack", "--public-key", TestKey::development().publicKeyHex(), bundle.string(), archive.string()});
+    runChecked(QUELMAR_PUBLISH,
+               {"pack", "--public-key", TestKey::development().publicKeyHex(), bundle.string(), archive.string()});
 }
 
 fs::path installBundle(const fs::path& prefix) {
-    run(QUELMAR_CMAKE, {"--install", QUELMAR_BUILD_DIR, "--component", "bundle", "--prefix", prefix.string()});
+    runChecked(QUELMAR_CMAKE, {"--install", QUELMAR_BUILD_DIR, "--component", "bundle", "--prefix", prefix.string()});
     return prefix / "Quelmar_Monitor.app";
 }
 

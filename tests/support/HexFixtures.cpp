@@ -9,18 +9,6 @@
 
 namespace quelmar::test {
 
-namespace {
-
-void run(const std::string& executable, const std::vector<std::string>& arguments) {
-    const auto result = runProcess(executable, arguments);
-    if (result.status != 0) {
-        throw std::runtime_error(executable + " failed (" + std::to_string(result.status) + "): " + result.out +
-                                 result.err);
-    }
-}
-
-} // namespace
-
 void writeFile(const std::filesystem::path& path, const std::string& contents) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(contents.data(), static_cast<std::streamsize>(contents.size()));
@@ -42,8 +30,8 @@ std::string readFile(const std::filesystem::path& path) {
 }
 
 void objcopyHex(const std::filesystem::path& binary, std::uint32_t address, const std::filesystem::path& hex) {
-    run("/usr/bin/objcopy",
-        {"-I", "binary", "-O", "ihex", "--change-addresses", std::to_string(address), binary.string(), hex.string()});
+    runChecked("/usr/bin/objcopy", {"-I", "binary", "-O", "ihex", "--change-addresses", std::to_string(address),
+                                    binary.string(), hex.string()});
 }
 
 void srecCatHex(const std::vector<std::pair<std::filesystem::path, std::uint32_t>>& binaries,
@@ -56,7 +44,7 @@ void srecCatHex(const std::vector<std::pair<std::filesystem::path, std::uint32_t
     if (blockSize != 0) {
         arguments.push_back("-output_block_size=" + std::to_string(blockSize));
     }
-    run("/usr/bin/srec_cat", arguments);
+    runChecked("/usr/bin/srec_cat", arguments);
 }
 
 std::uint32_t zlibCRC32(const std::filesystem::path& file) {

@@ -120,6 +120,14 @@ ProcessResult runProcess(const std::string& executable, const std::vector<std::s
     return result;
 }
 
+void runChecked(const std::string& executable, const std::vector<std::string>& arguments) {
+    const auto result = runProcess(executable, arguments);
+    if (result.status != 0) {
+        throw std::runtime_error(executable + " failed (" + std::to_string(result.status) + "): " + result.out +
+                                 result.err);
+    }
+}
+
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::size_t begin = 0;

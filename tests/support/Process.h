@@ -26,6 +26,9 @@ struct ProcessOptions {
 ProcessResult runProcess(const std::string& executable, const std::vector<std::string>& arguments,
                          const ProcessOptions& options = {});
 
+// Runs a tool that must succeed; throws std::runtime_error with its output when it does not.
+void runChecked(const std::string& executable, const std::vector<std::string>& arguments);
+
 // The lines of a text, without their line feeds.
 std::vector<std::string> lines(const std::string& text);
 
