@@ -1,10 +1,10 @@
 #include "cli/Modes.h"
+#include "cli/Output.h"
 #include "core/SignedUpdates.h"
 #include "install/AppMetadata.h"
 
 #include <cerrno>
 #include <fstream>
-#include <iostream>
 #include <iterator>
 #include <system_error>
 
@@ -30,13 +30,11 @@ int checkFeed(const std::string& path) {
     try {
         const auto feed = SignedUpdates::verify(readFile(path), SignedUpdates::publicKey);
         const auto update = SignedUpdates::newerNative(feed, AppMetadata::version());
-        std::cout << "Signature verified; packages=" << feed.packages.size()
-                  << "; native update=" << (update ? update->version : "none") << '\n'
-                  << std::flush;
+        Output::line("Signature verified; packages=" + std::to_string(feed.packages.size()) +
+                     "; native update=" + (update ? update->version : "none"));
         return 0;
     } catch (const std::exception& error) {
-        std::cout << error.what() << '\n' << std::flush;
-        return 1;
+        return Output::failure(error);
     }
 }
 

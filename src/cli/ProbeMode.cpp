@@ -1,4 +1,5 @@
 #include "cli/Modes.h"
+#include "cli/Output.h"
 #include "core/BatteryConfig.h"
 #include "core/Report.h"
 #include "core/Snapshot.h"
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,10 +18,6 @@ namespace quelmar::Modes {
 namespace {
 
 constexpr std::int64_t maxSamples = 3600;
-
-void printLine(const std::string& line) {
-    std::cout << line << '\n' << std::flush;
-}
 
 // The sample count: an optional sign and decimal digits, 1 to 3600. Anything else is absent.
 std::optional<std::int64_t> sampleCount(const std::vector<std::string>& arguments) {
@@ -83,13 +79,13 @@ std::string sampleLine(std::int64_t j, const Snapshot& s) {
 void readings(HIDSession& session, std::int64_t samples) {
     try {
         const BatteryConfig config(session.get(ReportID::config, 8, ReportType::feature, false));
-        printLine("config capacity=" + std::to_string(config.capacity()) + "mAh resistance=" +
-                  std::to_string(config.resistanceMicroOhms()) + "uOhm nominal=" + std::to_string(config.nominal()));
+        Output::line("config capacity=" + std::to_string(config.capacity()) + "mAh resistance=" +
+                     std::to_string(config.resistanceMicroOhms()) + "uOhm nominal=" + std::to_string(config.nominal()));
     } catch (const UPSError&) {
         // A board without a valid configuration simply has no config line.
     }
     for (std::int64_t j = 1; j <= samples; ++j) {
-        printLine(sampleLine(j, session.snapshot()));
+        Output::line(sampleLine(j, session.snapshot()));
         if (j < samples) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
         }
@@ -101,22 +97,22 @@ void readings(HIDSession& session, std::int64_t samples) {
 int probe(const std::vector<std::string>& arguments) {
     const auto samples = sampleCount(arguments);
     if (!samples) {
-        printLine("--samples requires a count from 1 to 3600");
+        Output::line("--samples requires a count from 1 to 3600");
         return 1;
     }
     try {
         const auto devices = HIDSession::discover();
         if (devices.empty()) {
-            printLine("No Quelmar connected");
+            Output::line("No Quelmar connected");
             return 0;
         }
         for (const auto& device : devices) {
-            printLine(device.product + " serial=" + device.serial + " boot=" + (device.bootloader ? "true" : "false") +
-                      " id=" + device.id);
+            Output::line(device.product + " serial=" + device.serial +
+                         " boot=" + (device.bootloader ? "true" : "false") + " id=" + device.id);
             HIDSession session;
             session.connect(device.id);
             if (const auto& info = session.info()) {
-                printLine("HW " + info->hardware + " FW " + info->software);
+                Output::line("HW " + info->hardware + " FW " + info->software);
             }
             if (!device.bootloader) {
                 readings(session, *samples);
@@ -124,7 +120,7 @@ int probe(const std::vector<std::string>& arguments) {
         }
     } catch (const std::exception& e) {
         // UPSError carries the message the user sees; the emulator's description errors arrive here too.
-        printLine(std::string("ERROR: ") + e.what());
+        Output::line(std::string("ERROR: ") + e.what());
         return 1;
     }
     return 0;

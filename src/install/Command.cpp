@@ -2,6 +2,7 @@
 
 #include "core/ToolFailure.h"
 #include "core/UTF8.h"
+#include "install/Processes.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -12,11 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace quelmar::Command {
-
-namespace {} // namespace
 
 std::string run(const std::string& executable, const std::vector<std::string>& arguments) {
     int pipeEnds[2];
@@ -29,22 +26,17 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
 
-    std::vector<std::string> argv{executable};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<char*> pointers;
-    for (auto& argument : argv) {
-        pointers.push_back(argument.data());
-    }
-    pointers.push_back(nullptr);
-
     pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, executable.c_str(), &actions, nullptr, pointers.data(), environ);
+    try {
+        pid = Processes::spawn(executable, arguments, actions, nullptr);
+    } catch (...) {
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+        throw;
+    }
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeEnds[1]);
-    if (spawned != 0) {
-        ::close(pipeEnds[0]);
-        throw std::system_error(spawned, std::generic_category(), executable);
-    }
 
     // Read to the end before waiting, so that a tool with much output never blocks on a full pipe.
     std::string output;

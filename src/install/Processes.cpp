@@ -15,6 +15,24 @@ namespace quelmar::Processes {
 
 namespace fs = std::filesystem;
 
+pid_t spawn(const fs::path& executable, const std::vector<std::string>& arguments,
+            const posix_spawn_file_actions_t& actions, const posix_spawnattr_t* attributes) {
+    std::vector<std::string> argv{executable.string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::vector<char*> pointers;
+    for (auto& argument : argv) {
+        pointers.push_back(argument.data());
+    }
+    pointers.push_back(nullptr);
+
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, executable.c_str(), &actions, attributes, pointers.data(), environ);
+    if (spawned != 0) {
+        throw std::system_error(spawned, std::generic_category(), executable.string());
+    }
+    return pid;
+}
+
 pid_t startDetached(const fs::path& executable, const std::vector<std::string>& arguments) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -26,22 +44,16 @@ pid_t startDetached(const fs::path& executable, const std::vector<std::string>& 
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
 
-    std::vector<std::string> argv{executable.string()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<char*> pointers;
-    for (auto& argument : argv) {
-        pointers.push_back(argument.data());
+    try {
+        const pid_t pid = spawn(executable, arguments, actions, &attributes);
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        return pid;
+    } catch (...) {
+        posix_spawnattr_destroy(&attributes);
+        posix_spawn_file_actions_destroy(&actions);
+        throw;
     }
-    pointers.push_back(nullptr);
-
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, pointers.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-        throw std::system_error(spawned, std::generic_category(), executable.string());
-    }
-    return pid;
 }
 
 bool isRunning(pid_t pid) {

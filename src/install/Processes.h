@@ -4,9 +4,15 @@
 #include <string>
 #include <vector>
 
+#include <spawn.h>
 #include <sys/types.h>
 
 namespace quelmar::Processes {
+
+// Starts the program with these file actions and attributes (attributes may be null), argument 0 being its
+// path. Throws std::system_error naming the program when it cannot be started.
+pid_t spawn(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+            const posix_spawn_file_actions_t& actions, const posix_spawnattr_t* attributes);
 
 // Starts the program in a new session with standard input, output and error on /dev/null, in "/", and does
 // not wait for it. Throws std::system_error when it cannot be started.
