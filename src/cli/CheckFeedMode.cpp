@@ -1,27 +1,23 @@
 #include "cli/Modes.h"
 #include "cli/Output.h"
 #include "core/SignedUpdates.h"
+#include "core/UPSError.h"
 #include "install/AppMetadata.h"
+#include "system/Files.h"
 
-#include <cerrno>
-#include <fstream>
-#include <iterator>
-#include <system_error>
+#include <utility>
 
 namespace quelmar::Modes {
 
 namespace {
 
+// Bounded like the client's own fetch, so a device or a huge file cannot make the check hang or exhaust memory.
 Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::system_error(errno, std::generic_category(), path);
+    auto bytes = Files::readUpTo(path, static_cast<std::uint64_t>(SignedUpdates::maxFeed));
+    if (!bytes) {
+        throw UPSError("更新清单过大");
     }
-    Bytes data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
-        throw std::system_error(errno, std::generic_category(), path);
-    }
-    return data;
+    return std::move(*bytes);
 }
 
 } // namespace

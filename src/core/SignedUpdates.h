@@ -14,6 +14,8 @@ namespace quelmar::SignedUpdates {
 
 // The largest package accepted anywhere in the update path (100 MiB).
 inline constexpr std::int64_t maxPackage = 104857600;
+// The largest feed envelope a client fetches.
+inline constexpr std::int64_t maxFeed = 524288;
 // The default feed address and the Ed25519 key (64 hex digits) that signs it, fixed at build time.
 inline constexpr std::string_view feedURL = BuildConfig::feedURL;
 inline constexpr std::string_view publicKey = BuildConfig::publicKey;

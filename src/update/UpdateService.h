@@ -55,7 +55,7 @@ public:
         std::function<void()> finished{}; // once the future holds the result or the error
     };
 
-    static constexpr std::int64_t feedLimit = 524288;
+    static constexpr std::int64_t feedLimit = SignedUpdates::maxFeed;
     static constexpr std::string_view userAgent = "Quelmar-Native/2";
     static constexpr int maxRedirects = 10;
 

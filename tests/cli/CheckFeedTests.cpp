@@ -3,6 +3,7 @@
 #include "Process.h"
 #include "SignedFeeds.h"
 #include "core/Base64.h"
+#include "core/SignedUpdates.h"
 #include "install/AppMetadata.h"
 
 #include <fstream>
@@ -118,6 +119,14 @@ TEST_F(CheckFeed, PrintsDecoderAndFileErrorsAlone) {
     EXPECT_THAT(missing.out, testing::HasSubstr("No such file or directory"));
     EXPECT_EQ(lines(missing.out).size(), 1u);
     EXPECT_EQ(missing.err, "");
+}
+
+TEST_F(CheckFeed, RefusesFilesLargerThanAClientFetches) {
+    expectLine(check(write("big.json", std::string(SignedUpdates::maxFeed + 1, ' '))), 1, "更新清单过大");
+    expectLine(check("/dev/zero"), 1, "更新清单过大"); // would never end if read whole
+    // Exactly the limit is read and judged on its content.
+    const auto atLimit = check(write("limit.json", std::string(SignedUpdates::maxFeed, ' ')));
+    EXPECT_THAT(atLimit.out, StartsWith("[json.exception.parse_error"));
 }
 
 TEST_F(CheckFeed, TakesThePathAfterTheFirstOccurrence) {
