@@ -2,8 +2,8 @@
 #include "install/Bundle.h"
 #include "install/NativeInstaller.h"
 #include "install/Processes.h"
-#include "install/Uuid.h"
 #include "system/Files.h"
+#include "system/Uuid.h"
 
 #include <charconv>
 #include <chrono>
@@ -30,8 +30,13 @@ constexpr auto pause = std::chrono::seconds(1);
 // Each attempt starts a fresh log. Both streams append, so a stray line on standard error never lands under a
 // later line of standard output.
 void redirectToLog() {
-    const auto directory = Files::homeDirectory() / ".vetrola" / "native-updates";
     std::error_code ignored;
+    fs::path directory;
+    try {
+        directory = Files::updatesDirectory();
+    } catch (const std::exception&) {
+        return;
+    }
     fs::create_directories(directory, ignored);
     const auto log = directory / "install.log";
     const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);

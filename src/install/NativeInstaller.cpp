@@ -9,7 +9,7 @@
 #include "install/PropertyList.h"
 #include "install/SealedBundle.h"
 #include "install/TrustedKey.h"
-#include "install/Uuid.h"
+#include "system/Uuid.h"
 #include "install/ZipExtraction.h"
 #include "system/Files.h"
 

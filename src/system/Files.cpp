@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -143,10 +145,18 @@ fs::path homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') {
         return home;
     }
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
-        return entry->pw_dir;
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr && *found->pw_dir != '\0') {
+        return found->pw_dir;
     }
-    return "/";
+    throw std::runtime_error("the home directory is unknown");
+}
+
+fs::path updatesDirectory() {
+    return homeDirectory() / updatesDirectoryName;
 }
 
 fs::path standardized(const fs::path& path) {

@@ -21,8 +21,12 @@ void writeAtomically(const std::filesystem::path& path, std::string_view content
 // The file's bytes when it is a regular file that can be read and holds exactly size bytes; otherwise none.
 std::optional<Bytes> readFileOfSize(const std::filesystem::path& path, std::int64_t size);
 
-// $HOME, else the password database's entry.
+// $HOME, else the password database's entry. Throws std::runtime_error when neither names one.
 std::filesystem::path homeDirectory();
+
+// The per-user directory of downloaded packages, the chunk cache and the installer's log.
+inline constexpr std::string_view updatesDirectoryName = ".vetrola/native-updates";
+std::filesystem::path updatesDirectory();
 
 // Absolute, "." and ".." removed lexically, no trailing separator; links are not resolved.
 std::filesystem::path standardized(const std::filesystem::path& path);

@@ -6,6 +6,7 @@
 #include "core/UPSError.h"
 #include "core/URLs.h"
 #include "system/Files.h"
+#include "system/Uuid.h"
 #include "update/HttpsTransfer.h"
 #include "update/LargeBuffer.h"
 #include "update/NetworkError.h"
@@ -14,11 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
-#include <random>
 #include <stdexcept>
-
-#include <pwd.h>
-#include <unistd.h>
 
 namespace quelmar {
 
@@ -38,36 +35,6 @@ bool isRedirect(long status) {
 
 bool isRetryableStatus(long status) {
     return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 || status == 504;
-}
-
-std::filesystem::path homeDirectory() {
-    if (const char* home = std::getenv("HOME"); home && *home) {
-        return home;
-    }
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir) {
-        return found->pw_dir;
-    }
-    throw std::runtime_error("the home directory is unknown");
-}
-
-std::string randomUUID() {
-    std::random_device source;
-    std::array<std::uint8_t, 16> bytes{};
-    for (std::size_t i = 0; i < bytes.size(); i += 4) {
-        const auto word = source();
-        for (std::size_t j = 0; j < 4; ++j) {
-            bytes[i + j] = static_cast<std::uint8_t>(word >> (8 * j));
-        }
-    }
-    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40); // version 4
-    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80); // RFC 4122 variant
-    std::string hex = toHex(bytes);
-    std::transform(hex.begin(), hex.end(), hex.begin(), [](char c) { return c >= 'a' && c <= 'f' ? c - 32 : c; });
-    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
-           hex.substr(20);
 }
 
 } // namespace
@@ -93,7 +60,7 @@ private:
 
 UpdateService::Options UpdateService::Options::standard() {
     Options options;
-    options.directory = homeDirectory() / ".vetrola" / "native-updates";
+    options.directory = Files::updatesDirectory();
     return options;
 }
 

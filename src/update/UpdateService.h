@@ -44,7 +44,7 @@ public:
         std::string feedURL{SignedUpdates::feedURL};
         std::string publicKey{SignedUpdates::publicKey};
 
-        // The user's: $HOME/.vetrola/native-updates, the system's CA store and the constants above.
+        // The user's: Files::updatesDirectory(), the system's CA store and the constants above.
         static Options standard();
     };
 

@@ -1,4 +1,4 @@
-#include "install/Uuid.h"
+#include "system/Uuid.h"
 
 #include <array>
 #include <cerrno>
