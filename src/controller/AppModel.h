@@ -1,0 +1,267 @@
+#pragma once
+
+#include "controller/DeviceChoice.h"
+#include "controller/LogList.h"
+#include "core/DeviceInfo.h"
+#include "core/FirmwareImage.h"
+#include "core/Snapshot.h"
+#include "core/UpdateFeed.h"
+#include "install/NativeInstaller.h"
+#include "update/UpdateService.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <qcoro/qcorotask.h>
+
+namespace quelmar {
+
+class Dialogs;
+class HIDPlatform;
+class USBWorker;
+
+// The application's one controller: the state the window shows, the log, and every workflow. Lives on the Qt main
+// thread and is only touched there. Device work runs on its USB worker, network work on its update service; both
+// resume the awaiting workflow on the main thread.
+//
+// The controller may be destroyed at any time: its workflows and its poll loop hold it weakly and end where they
+// next resume.
+class AppModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(std::vector<quelmar::DeviceChoice> devices READ devices NOTIFY devicesChanged)
+    Q_PROPERTY(QString selectedID READ selectedID WRITE setSelectedID NOTIFY selectedIDChanged)
+    Q_PROPERTY(std::optional<quelmar::DeviceChoice> connected READ connected NOTIFY connectedChanged)
+    Q_PROPERTY(std::optional<quelmar::DeviceInfo> info READ info NOTIFY infoChanged)
+    Q_PROPERTY(std::optional<quelmar::Snapshot> snapshot READ snapshot NOTIFY snapshotChanged)
+    Q_PROPERTY(QString capacity READ capacity WRITE setCapacity NOTIFY capacityChanged)
+    Q_PROPERTY(QString resistance READ resistance WRITE setResistance NOTIFY resistanceChanged)
+    Q_PROPERTY(qint64 nominal READ nominal WRITE setNominal NOTIFY nominalChanged)
+    Q_PROPERTY(std::optional<QString> operation READ operation NOTIFY operationChanged)
+    Q_PROPERTY(double progress READ progress NOTIFY progressChanged)
+    Q_PROPERTY(QString progressText READ progressText NOTIFY progressTextChanged)
+    Q_PROPERTY(QString connectionText READ connectionText NOTIFY connectionTextChanged)
+    Q_PROPERTY(QString updateText READ updateText NOTIFY updateTextChanged)
+    Q_PROPERTY(bool checking READ checking NOTIFY checkingChanged)
+    Q_PROPERTY(std::optional<quelmar::UpdatePackage> update READ update NOTIFY updateChanged)
+    Q_PROPERTY(std::optional<quelmar::UpdatePackage> firmwarePackage READ firmwarePackage NOTIFY firmwarePackageChanged)
+    Q_PROPERTY(QString firmwareName READ firmwareName NOTIFY firmwareNameChanged)
+    Q_PROPERTY(qint64 firmwareBytes READ firmwareBytes NOTIFY firmwareBytesChanged)
+    Q_PROPERTY(std::optional<QString> errorMessage READ errorMessage WRITE setErrorMessage NOTIFY errorMessageChanged)
+    Q_PROPERTY(bool hasConfig READ hasConfig NOTIFY hasConfigChanged)
+    Q_PROPERTY(bool flashing READ flashing NOTIFY flashingChanged)
+    Q_PROPERTY(bool canConfigure READ canConfigure NOTIFY canConfigureChanged)
+
+public:
+    using Clock = std::function<std::chrono::system_clock::time_point()>;
+
+    // The written intervals; tests construct the controller with shorter ones.
+    struct Timing {
+        std::chrono::milliseconds pollPause{1000};         // between two poll passes
+        std::chrono::seconds updateInterval{21600};        // between automatic update checks
+        std::chrono::milliseconds modeWaitPause{300};      // between looks for a restarted board
+        int modeWaitTries = 50;                            // looks before giving up (about 15 s)
+        std::chrono::milliseconds bootReplyDeadline{3000}; // per awaited bootloader reply
+    };
+
+    // What the controller works with. The defaults are the application's own.
+    struct Setup {
+        HIDPlatform* platform = nullptr; // required
+        Dialogs* dialogs = nullptr;      // required
+        UpdateService::Options updates = UpdateService::Options::standard();
+        Timing timing{};
+        Clock clock = [] { return std::chrono::system_clock::now(); };
+        std::vector<std::string> arguments{}; // the process's, for the launch acknowledgement
+        std::string version{};                // empty: the application's own version
+        std::function<std::filesystem::path()> installTarget = [] { return NativeInstaller::currentTarget(); };
+        std::function<void(const StagedUpdate&)> launchInstaller = [](const StagedUpdate& update) {
+            NativeInstaller::launch(update);
+        };
+    };
+
+    static constexpr qint64 maxFirmwareFile = 2097152;
+
+    explicit AppModel(Setup setup, QObject* parent = nullptr);
+    ~AppModel() override;
+    AppModel(const AppModel&) = delete;
+    AppModel& operator=(const AppModel&) = delete;
+
+    // Published state.
+    const std::vector<DeviceChoice>& devices() const { return devices_; }
+    const QString& selectedID() const { return selectedID_; }
+    void setSelectedID(const QString& id);
+    const std::optional<DeviceChoice>& connected() const { return connected_; }
+    const std::optional<DeviceInfo>& info() const { return info_; }
+    const std::optional<Snapshot>& snapshot() const { return snapshot_; }
+    const QString& capacity() const { return capacity_; }
+    void setCapacity(const QString& text);
+    const QString& resistance() const { return resistance_; }
+    void setResistance(const QString& text);
+    qint64 nominal() const { return nominal_; }
+    void setNominal(qint64 code);
+    LogList& logs() { return logs_; }
+    const LogList& logs() const { return logs_; }
+    const std::optional<QString>& operation() const { return operation_; }
+    double progress() const { return progress_; }
+    const QString& progressText() const { return progressText_; }
+    const QString& connectionText() const { return connectionText_; }
+    const QString& updateText() const { return updateText_; }
+    bool checking() const { return checking_; }
+    const std::optional<UpdatePackage>& update() const { return update_; }
+    const std::optional<UpdatePackage>& firmwarePackage() const { return firmwarePackage_; }
+    const QString& firmwareName() const { return firmwareName_; }
+    qint64 firmwareBytes() const { return firmwareBytes_; }
+    const std::optional<QString>& errorMessage() const { return errorMessage_; }
+    // The window clears it when the person dismisses the alert.
+    void setErrorMessage(const std::optional<QString>& message);
+    bool hasConfig() const { return hasConfig_; }
+
+    // True exactly while firmware is being written.
+    bool flashing() const;
+    // Whether the battery form may be edited and written.
+    bool canConfigure() const;
+
+    // Plain state.
+    const std::optional<UpdateFeed>& feed() const { return feed_; }
+    const std::optional<FirmwareImage>& image() const { return image_; }
+    const std::optional<std::string>& imageDeviceID() const { return imageDeviceID_; }
+    bool autoConnect() const { return autoConnect_; }
+    const std::optional<std::chrono::system_clock::time_point>& lastCheck() const { return lastCheck_; }
+    const std::string& version() const { return version_; }
+
+    void log(const QString& text);
+    void clearLogs();
+    // Asks where to save the log and writes it there.
+    void exportLogs();
+
+    // Workflows. Each returns at once with its task running on the main thread; callers may drop the task.
+    // The first call logs the start, acknowledges a launch by the installer, checks for updates and starts polling.
+    void start();
+    QCoro::Task<> connect();
+    QCoro::Task<> disconnect();
+    QCoro::Task<> writeConfig();
+    void chooseFirmware();
+    QCoro::Task<> enterBootloader();
+    QCoro::Task<> runApp();
+    QCoro::Task<> flash();
+    QCoro::Task<> downloadFirmware();
+    QCoro::Task<> updateClicked();
+    QCoro::Task<> checkUpdates(bool manual);
+
+    // Ends the poll loop at its next turn; polling() turns false once it has ended.
+    void stopPolling() { pollingCancelled_ = true; }
+    bool polling() const { return polling_; }
+    // One pass of the poll loop; the loop calls it once a second.
+    QCoro::Task<> poll();
+    // Recomputes the online firmware offer for the connected board.
+    void refreshFirmware();
+
+signals:
+    void devicesChanged();
+    void selectedIDChanged();
+    void connectedChanged();
+    void infoChanged();
+    void snapshotChanged();
+    void capacityChanged();
+    void resistanceChanged();
+    void nominalChanged();
+    void operationChanged();
+    void progressChanged();
+    void progressTextChanged();
+    void connectionTextChanged();
+    void updateTextChanged();
+    void checkingChanged();
+    void updateChanged();
+    void firmwarePackageChanged();
+    void firmwareNameChanged();
+    void firmwareBytesChanged();
+    void errorMessageChanged();
+    void hasConfigChanged();
+    void flashingChanged();
+    void canConfigureChanged();
+
+private:
+    static QCoro::Task<> pollLoop(QPointer<AppModel> model);
+    QCoro::Task<> pollFailure(std::string message);
+    QCoro::Task<Connection> waitForMode(std::string id, bool boot);
+    QCoro::Task<std::filesystem::path> download(UpdatePackage package);
+
+    void apply(const Connection& connection);
+    void clearConnection();
+    // Logs a failed workflow's message and shows it.
+    void fail(const std::string& message);
+    bool updateCheckDue() const;
+    // Forwards a workflow's progress from another thread to the main thread, one event per report.
+    void postProgress(double fraction, std::optional<std::string> text);
+
+    void setDevices(std::vector<DeviceChoice> devices);
+    void setConnected(std::optional<DeviceChoice> device);
+    void setInfo(std::optional<DeviceInfo> info);
+    void setSnapshot(std::optional<Snapshot> snapshot);
+    void setOperation(std::optional<QString> operation);
+    void setProgress(double progress);
+    void setProgressText(const QString& text);
+    void setConnectionText(const QString& text);
+    void setUpdateText(const QString& text);
+    void setChecking(bool checking);
+    void setUpdate(std::optional<UpdatePackage> update);
+    void setFirmwarePackage(std::optional<UpdatePackage> package);
+    void setFirmwareName(const QString& name);
+    void setFirmwareBytes(qint64 bytes);
+    void setHasConfig(bool hasConfig);
+    // Emits the derived properties' signals when they changed.
+    void derivedMayHaveChanged();
+
+    std::vector<DeviceChoice> devices_;
+    QString selectedID_;
+    std::optional<DeviceChoice> connected_;
+    std::optional<DeviceInfo> info_;
+    std::optional<Snapshot> snapshot_;
+    QString capacity_;
+    QString resistance_;
+    qint64 nominal_ = 2;
+    LogList logs_;
+    std::optional<QString> operation_;
+    double progress_ = 0;
+    QString progressText_;
+    QString connectionText_;
+    QString updateText_;
+    bool checking_ = false;
+    std::optional<UpdatePackage> update_;
+    std::optional<UpdatePackage> firmwarePackage_;
+    QString firmwareName_;
+    qint64 firmwareBytes_ = 0;
+    std::optional<QString> errorMessage_;
+    bool hasConfig_ = false;
+    bool flashingWas_ = false;
+    bool canConfigureWas_ = false;
+
+    std::optional<UpdateFeed> feed_;
+    std::optional<FirmwareImage> image_;
+    std::optional<std::string> imageDeviceID_;
+    bool started_ = false;
+    bool autoConnect_ = true;
+    bool polling_ = false;
+    bool pollingCancelled_ = false;
+    std::optional<std::chrono::system_clock::time_point> lastCheck_; // none: never, the distant past
+
+    Dialogs& dialogs_;
+    const Timing timing_;
+    const Clock clock_;
+    const std::vector<std::string> arguments_;
+    const std::string version_;
+    const std::function<std::filesystem::path()> installTarget_;
+    const std::function<void(const StagedUpdate&)> launchInstaller_;
+    // Both own threads that post back to this object; they are destroyed, and their threads joined, first.
+    std::unique_ptr<USBWorker> worker_;
+    std::unique_ptr<UpdateService> updates_;
+};
+
+} // namespace quelmar

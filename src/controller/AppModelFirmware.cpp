@@ -1,0 +1,174 @@
+// The firmware workflows: choosing an image, switching the board's mode and flashing.
+#include "controller/AppModel.h"
+#include "controller/Dialogs.h"
+#include "controller/Text.h"
+#include "controller/USBWorker.h"
+#include "core/IAP.h"
+#include "core/UPSError.h"
+#include "system/FirmwareFile.h"
+
+#include <cstdio>
+
+namespace quelmar {
+
+namespace {
+
+const QString enteringBootloader = QStringLiteral("进入 Bootloader");
+const QString returningToApp = QStringLiteral("返回 APP");
+const QString upgrading = QStringLiteral("固件升级");
+
+} // namespace
+
+void AppModel::chooseFirmware() {
+    if (operation_) {
+        return;
+    }
+    const auto path = dialogs_.chooseFileToOpen("hex");
+    if (!path) {
+        return;
+    }
+    try {
+        auto image = readFirmwareFile(*path);
+        const auto length = static_cast<qint64>(image.bytes().size());
+        char crc[9];
+        std::snprintf(crc, sizeof crc, "%08X", image.crc32());
+        image_ = std::move(image);
+        imageDeviceID_ = connected_ ? std::optional(connected_->id) : std::nullopt;
+        setFirmwareName(QString::fromStdString(path->filename().string()));
+        setFirmwareBytes(length);
+        log(QStringLiteral("APP HEX 已验证：%1 字节，CRC32 %2").arg(length).arg(QLatin1String(crc)));
+    } catch (const std::exception& error) {
+        fail(Text::messageOf(error));
+    }
+}
+
+QCoro::Task<Connection> AppModel::waitForMode(std::string id, bool boot) {
+    auto& platform = worker_->platform();
+    const QPointer<QObject> owner(this);
+    for (int attempt = 0; attempt < timing_.modeWaitTries; ++attempt) {
+        auto pause = MainThread::sleep(owner, timing_.modeWaitPause);
+        co_await pause;
+        auto look = worker_->run([&platform, id, boot](HIDSession&) {
+            for (const auto& device : HIDSession::discover(platform)) {
+                if (device.id == id && device.bootloader == boot) {
+                    return true;
+                }
+            }
+            return false;
+        });
+        if (co_await look) {
+            auto connecting = worker_->connect(id);
+            co_return co_await connecting;
+        }
+    }
+    throw UPSError("设备未在 15 秒内重连，请检查 USB；不会选择其它设备");
+}
+
+QCoro::Task<> AppModel::enterBootloader() {
+    if (operation_ || !connected_ || connected_->bootloader) {
+        co_return;
+    }
+    const auto board = *connected_;
+    if (!dialogs_.confirm("进入固件升级模式？", "设备会重启进入 Bootloader。此步骤不会写入固件。", "进入") ||
+        operation_ || connected_ != board) {
+        co_return;
+    }
+    setOperation(enteringBootloader);
+    std::optional<std::string> failure;
+    try {
+        auto request = worker_->run([](HIDSession& session) {
+            if (!session.device() || session.device()->bootloader) {
+                throw UPSError("当前不是 APP 模式");
+            }
+            const Bytes report = {ReportID::enterBootloader, 0x3C, 0x3C, 0x3C, 0x3C};
+            session.set(report, ReportType::feature);
+            session.close();
+        });
+        co_await request;
+        clearConnection();
+        auto waiting = waitForMode(board.id, true);
+        apply(co_await waiting);
+    } catch (const std::exception& error) {
+        failure = Text::messageOf(error);
+    }
+    if (failure) {
+        clearConnection();
+        fail(*failure);
+    }
+    setOperation(std::nullopt);
+}
+
+QCoro::Task<> AppModel::runApp() {
+    if (operation_ || !connected_ || !connected_->bootloader) {
+        co_return;
+    }
+    const auto board = *connected_;
+    setOperation(returningToApp);
+    std::optional<std::string> failure;
+    try {
+        auto request = worker_->run([](HIDSession& session) {
+            if (!session.device() || !session.device()->bootloader) {
+                throw UPSError("当前不是 Bootloader 模式");
+            }
+            session.set(IAP::packet(IAP::Code::runApp, {}), ReportType::output);
+            session.close();
+        });
+        co_await request;
+        clearConnection();
+        auto waiting = waitForMode(board.id, false);
+        apply(co_await waiting);
+    } catch (const std::exception& error) {
+        failure = Text::messageOf(error);
+    }
+    if (failure) {
+        clearConnection();
+        fail(*failure);
+    }
+    setOperation(std::nullopt);
+}
+
+QCoro::Task<> AppModel::flash() {
+    if (operation_ || !connected_ || !connected_->bootloader || !image_) {
+        co_return;
+    }
+    if (imageDeviceID_ && *imageDeviceID_ != connected_->id) {
+        fail("目标设备已变化，请重新选择适用固件");
+        co_return;
+    }
+    const auto board = *connected_;
+    const auto message = "目标：" + board.product + " " + board.serial + "\n文件：" + firmwareName_.toStdString() +
+                         "\n请确认固件适用于当前板子。过程中请勿拔出 USB 或退出应用。";
+    if (!dialogs_.confirm("写入 APP 固件？", message, "开始烧录") || operation_ || connected_ != board || !image_) {
+        co_return;
+    }
+    setOperation(upgrading);
+    setProgress(0);
+    setProgressText(QStringLiteral("准备烧录"));
+    const auto image = *image_;
+    std::optional<std::string> failure;
+    try {
+        auto writing = worker_->run([this, image](HIDSession& session) {
+            session.flash(image, [this](double fraction, const std::string& text) { postProgress(fraction, text); });
+        });
+        co_await writing;
+        log(QStringLiteral("固件写入、读回校验及 CRC 写入完成"));
+        clearConnection();
+        auto waiting = waitForMode(board.id, false);
+        apply(co_await waiting);
+        log(QStringLiteral("设备已恢复 APP 模式"));
+    } catch (const std::exception& error) {
+        failure = Text::messageOf(error);
+    }
+    if (failure) {
+        clearConnection();
+        try {
+            auto closing = worker_->run([](HIDSession& session) { session.close(); });
+            co_await closing;
+        } catch (const std::exception&) {
+        }
+        fail(*failure);
+    }
+    setOperation(std::nullopt);
+}
+
+} // namespace quelmar

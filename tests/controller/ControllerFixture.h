@@ -1,0 +1,165 @@
+#pragma once
+
+#include "TemporaryDirectory.h"
+#include "controller/AppModel.h"
+#include "controller/Dialogs.h"
+#include "device/emulator/EmulatedPlatform.h"
+
+#include <chrono>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <vector>
+
+#include <QEventLoop>
+#include <QTest>
+#include <qcoro/qcorotask.h>
+
+#include <gtest/gtest.h>
+
+namespace quelmar::test {
+
+namespace detail {
+
+template <typename T>
+QCoro::Task<> settleInto(QCoro::Task<T>& task, std::optional<T>& result, std::exception_ptr& error, QEventLoop& loop) {
+    try {
+        result.emplace(co_await task);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    loop.quit();
+}
+
+inline QCoro::Task<> settleInto(QCoro::Task<>& task, std::optional<bool>& result, std::exception_ptr& error,
+                                QEventLoop& loop) {
+    try {
+        co_await task;
+        result = true;
+    } catch (...) {
+        error = std::current_exception();
+    }
+    loop.quit();
+}
+
+} // namespace detail
+
+// Runs the event loop until the task has ended; returns its value or rethrows its exception.
+template <typename T>
+T await(QCoro::Task<T> task) {
+    QEventLoop loop;
+    std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
+    std::exception_ptr error;
+    auto settling = detail::settleInto(task, result, error, loop);
+    if (!result && !error) {
+        loop.exec();
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
+    if constexpr (!std::is_void_v<T>) {
+        return std::move(*result);
+    }
+}
+
+// Answers the controller's questions from a script and records what it asked.
+struct ScriptedDialogs final : Dialogs {
+    std::deque<bool> answers; // confirmations, in order; yes once they run out
+    std::vector<std::tuple<std::string, std::string, std::string>> confirmations;
+    std::optional<std::filesystem::path> fileToOpen;
+    std::optional<std::filesystem::path> saveLocation;
+    std::vector<std::string> asked; // "open hex", "save Quelmar-log.txt", "quit"
+
+    bool confirm(const std::string& title, const std::string& message, const std::string& button) override {
+        confirmations.emplace_back(title, message, button);
+        const bool answer = answers.empty() || answers.front();
+        if (!answers.empty()) {
+            answers.pop_front();
+        }
+        return answer;
+    }
+    std::optional<std::filesystem::path> chooseFileToOpen(const std::string& extension) override {
+        asked.push_back("open " + extension);
+        return fileToOpen;
+    }
+    std::optional<std::filesystem::path> chooseSaveLocation(const std::string& proposedName) override {
+        asked.push_back("save " + proposedName);
+        return saveLocation;
+    }
+    void quitApplication() override { asked.push_back("quit"); }
+};
+
+// A board at its own place on the bus that restarts quickly.
+inline BoardDescription testBoard(std::int64_t location = 0x01100000, std::string serial = "QM1") {
+    BoardDescription board;
+    board.location = location;
+    board.serial = std::move(serial);
+    board.restartMilliseconds = 30;
+    return board;
+}
+
+inline std::string idOf(std::int64_t location = 0x01100000) {
+    return "location:" + std::to_string(location);
+}
+
+// A controller over emulated boards, with short waits and a clock the test moves.
+class ControllerTest : public testing::Test {
+protected:
+    ~ControllerTest() override { settle(); }
+
+    void make(std::vector<BoardDescription> boards, AppModel::Setup setup = {}) {
+        platform = std::make_unique<EmulatedPlatform>(std::move(boards));
+        setup.platform = platform.get();
+        setup.dialogs = &dialogs;
+        setup.updates.directory = home / "updates";
+        if (setup.updates.feedURL == UpdateService::Options().feedURL) {
+            setup.updates.feedURL = "https://127.0.0.1:1/raw/main/updates/stable.json"; // refused at once
+        }
+        setup.updates.pauses = {std::chrono::milliseconds(1), std::chrono::milliseconds(1)};
+        setup.timing.pollPause = std::chrono::milliseconds(20);
+        setup.timing.modeWaitPause = std::chrono::milliseconds(20);
+        setup.clock = [this] { return now; };
+        if (setup.version.empty()) {
+            setup.version = "2.0.1";
+        }
+        model = std::make_unique<AppModel>(std::move(setup));
+    }
+
+    template <typename T>
+    static T run(QCoro::Task<T> task) {
+        return await(std::move(task));
+    }
+
+    static bool waitUntil(const std::function<bool()>& condition, int milliseconds = 5000) {
+        return QTest::qWaitFor(condition, milliseconds);
+    }
+
+    // Lets running workflows and checks end, so that none outlives the controller.
+    void settle() {
+        if (model) {
+            model->stopPolling();
+            waitUntil([this] { return !model->polling() && !model->operation() && !model->checking(); });
+            QTest::qWait(5);
+        }
+    }
+
+    std::vector<std::string> logTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& line : model->logs().lines()) {
+            texts.push_back(line.text.toStdString());
+        }
+        return texts;
+    }
+
+    TemporaryDirectory home;
+    ScriptedDialogs dialogs;
+    std::chrono::system_clock::time_point now{std::chrono::sys_days(std::chrono::year(2026) / 12 / 8)};
+    std::unique_ptr<EmulatedPlatform> platform;
+    std::unique_ptr<AppModel> model;
+};
+
+} // namespace quelmar::test
