@@ -2,6 +2,7 @@
 
 #include "controller/DeviceChoice.h"
 #include "controller/LogList.h"
+#include "controller/USBWorker.h"
 #include "core/DeviceInfo.h"
 #include "core/FirmwareImage.h"
 #include "core/Snapshot.h"
@@ -26,7 +27,6 @@ namespace quelmar {
 
 class Dialogs;
 class HIDPlatform;
-class USBWorker;
 
 // The application's one controller: the state the window shows, the log, and every workflow. Lives on the Qt main
 // thread and is only touched there. Device work runs on its USB worker, network work on its update service; both
@@ -191,6 +191,8 @@ private:
     static QCoro::Task<> pollLoop(QPointer<AppModel> model);
     QCoro::Task<> pollFailure(std::string message);
     QCoro::Task<Connection> waitForMode(std::string id, bool boot);
+    // Whether the board with this id is on the bus (in this mode, when given).
+    USBWorker::Call<bool> listed(std::string id, std::optional<bool> boot = std::nullopt);
     QCoro::Task<std::filesystem::path> download(UpdatePackage package);
 
     void apply(const Connection& connection);

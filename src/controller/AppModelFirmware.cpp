@@ -7,6 +7,7 @@
 #include "core/UPSError.h"
 #include "system/FirmwareFile.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace quelmar {
@@ -42,20 +43,21 @@ void AppModel::chooseFirmware() {
     }
 }
 
+USBWorker::Call<bool> AppModel::listed(std::string id, std::optional<bool> boot) {
+    return worker_->run([&platform = worker_->platform(), id = std::move(id), boot](HIDSession&) {
+        const auto devices = HIDSession::discover(platform);
+        return std::any_of(devices.begin(), devices.end(), [&](const USBDevice& device) {
+            return device.id == id && (!boot || device.bootloader == *boot);
+        });
+    });
+}
+
 QCoro::Task<Connection> AppModel::waitForMode(std::string id, bool boot) {
-    auto& platform = worker_->platform();
     const QPointer<QObject> owner(this);
     for (int attempt = 0; attempt < timing_.modeWaitTries; ++attempt) {
         auto pause = MainThread::sleep(owner, timing_.modeWaitPause);
         co_await pause;
-        auto look = worker_->run([&platform, id, boot](HIDSession&) {
-            for (const auto& device : HIDSession::discover(platform)) {
-                if (device.id == id && device.bootloader == boot) {
-                    return true;
-                }
-            }
-            return false;
-        });
+        auto look = listed(id, boot);
         if (co_await look) {
             auto connecting = worker_->connect(id);
             co_return co_await connecting;

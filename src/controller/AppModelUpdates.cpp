@@ -83,7 +83,10 @@ QCoro::Task<> AppModel::downloadFirmware() {
         auto downloading = download(package);
         file = co_await downloading;
         auto image = readFirmwareFile(*file);
-        if (!connected_ || connected_->id != id) {
+        // While the download held the operation the poll loop stood still, so look at the bus itself.
+        auto look = listed(id);
+        const bool present = co_await look;
+        if (!present || !connected_ || connected_->id != id) {
             throw UPSError("设备已变化，请重新下载适用固件");
         }
         const auto length = static_cast<qint64>(image.bytes().size());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HttpsServer.h"
+#include "SignedFeeds.h"
 #include "TemporaryDirectory.h"
 #include "controller/AppModel.h"
 #include "controller/Dialogs.h"
@@ -127,6 +129,16 @@ protected:
             setup.version = "2.0.1";
         }
         model = std::make_unique<AppModel>(std::move(setup));
+    }
+
+    // Checks the feed the server holds as feed.json (or at path), signed with the development key.
+    void makeWithFeed(std::vector<BoardDescription> boards, const HttpsServer& server,
+                      const std::string& path = "/files/feed.json") {
+        AppModel::Setup setup;
+        setup.updates.caFile = server.caFile();
+        setup.updates.feedURL = server.url(path);
+        setup.updates.publicKey = developmentPublicKey();
+        make(std::move(boards), std::move(setup));
     }
 
     template <typename T>
