@@ -1,7 +1,5 @@
 #pragma once
 
-#include "core/Bytes.h"
-
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -53,9 +51,6 @@ struct UpdateFeed {
 void from_json(const nlohmann::json& json, UpdateChunk& chunk);
 void from_json(const nlohmann::json& json, UpdatePackage& package);
 void from_json(const nlohmann::json& json, UpdateFeed& feed);
-
-// Parses feed JSON into the records with the rules of from_json: the same values, and the same errors.
-UpdateFeed decodeFeed(ByteView json);
 
 // The same keys; absent optional members (and an empty hardware list) are left out.
 void to_json(nlohmann::json& json, const UpdateChunk& chunk);
