@@ -46,10 +46,10 @@ void checkPackage(const UpdatePackage& package) {
     if (package.size < 1 || package.size > maxPackage || !validHash(package.sha256) || !isHTTPSURL(package.url)) {
         throw UPSError(packageError);
     }
-    if (!package.transport || *package.transport == "korvan-contents") {
+    if (!package.transport || *package.transport == UpdatePackage::korvanContents) {
         return;
     }
-    if (*package.transport != "raw-chunks") {
+    if (*package.transport != UpdatePackage::rawChunks) {
         throw UPSError("不支持的下载方式");
     }
     checkChunks(package);

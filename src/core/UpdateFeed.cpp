@@ -8,13 +8,6 @@ using nlohmann::json;
 
 namespace {
 
-const json& object(const json& value) {
-    if (!value.is_object()) {
-        throw json::type_error::create(302, std::string("type must be object, but is ") + value.type_name(), &value);
-    }
-    return value;
-}
-
 // nlohmann converts floats and booleans to integers silently; the feed's integers must be integers.
 std::int64_t integer(const json& value) {
     if (!value.is_number_integer()) {
@@ -60,19 +53,26 @@ void put(json& object, const char* key, const std::optional<T>& value) {
 
 } // namespace
 
+const json& jsonObject(const json& value) {
+    if (!value.is_object()) {
+        throw json::type_error::create(302, std::string("type must be object, but is ") + value.type_name(), &value);
+    }
+    return value;
+}
+
 std::string UpdatePackage::id() const {
     return kind + "-" + (platform ? *platform : model ? *model : std::string()) + "-" + version;
 }
 
 void from_json(const json& value, UpdateChunk& chunk) {
-    const auto& o = object(value);
+    const auto& o = jsonObject(value);
     chunk.url = required<std::string>(o, "url");
     chunk.size = required<std::int64_t>(o, "size");
     chunk.sha256 = required<std::string>(o, "sha256");
 }
 
 void from_json(const json& value, UpdatePackage& package) {
-    const auto& o = object(value);
+    const auto& o = jsonObject(value);
     package.kind = required<std::string>(o, "kind");
     package.platform = optional<std::string>(o, "platform");
     package.implementation = optional<std::string>(o, "implementation");
@@ -88,7 +88,7 @@ void from_json(const json& value, UpdatePackage& package) {
 }
 
 void from_json(const json& value, UpdateFeed& feed) {
-    const auto& o = object(value);
+    const auto& o = jsonObject(value);
     feed.schema = required<std::int64_t>(o, "schema");
     feed.packages = required<std::vector<UpdatePackage>>(o, "packages");
 }

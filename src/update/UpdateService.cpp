@@ -151,10 +151,10 @@ std::filesystem::path UpdateService::runDownload(const UpdatePackage& package, c
     std::filesystem::create_directories(options_.directory);
     Bytes bytes;
     std::string digest;
-    if (package.transport == "raw-chunks") {
+    if (package.transport == UpdatePackage::rawChunks) {
         bytes = downloadChunks(package, call, progress);
         digest = SignedUpdates::hash(bytes);
-    } else if (package.transport == "korvan-contents") {
+    } else if (package.transport == UpdatePackage::korvanContents) {
         bytes = downloadContents(package, call);
         digest = SignedUpdates::hash(bytes);
     } else {
@@ -210,11 +210,7 @@ Bytes UpdateService::downloadChunks(const UpdatePackage& package, const Call& ca
 Bytes UpdateService::downloadContents(const UpdatePackage& package, const Call& call) {
     const auto reply = fetch(package.url, 2 * package.size + 16384, call);
     const auto response = nlohmann::json::parse(reply.begin(), reply.end());
-    if (!response.is_object()) {
-        throw nlohmann::json::type_error::create(
-            302, std::string("type must be object, but is ") + response.type_name(), &response);
-    }
-    auto content = decodeBase64IgnoringOthers(response.at("content").get<std::string>());
+    auto content = decodeBase64IgnoringOthers(jsonObject(response).at("content").get<std::string>());
     if (!content) {
         throw UPSError("下载内容编码错误");
     }
