@@ -39,23 +39,31 @@ bool isRetryableStatus(long status) {
 
 } // namespace
 
-// The running call's cancellation: the caller's, or the service's own when it shuts down.
+// The running call's stop: requested by the caller, or by the service when it shuts down. Both
+// forwarding callbacks run on the requesting thread and touch nothing but this call's source, whose
+// own callbacks (the transfer's wake, the pause's wait) end before the call does; a callback's
+// destructor waits for it to finish, so none runs once the call is gone.
 class UpdateService::Call {
 public:
-    Call(const Cancellation& caller, const Cancellation& shutdown)
-        : caller_(caller)
-        , shutdown_(shutdown) {}
+    Call(const std::stop_token& caller, const std::stop_token& shutdown)
+        : fromCaller_(caller, Forward{source_})
+        , fromShutdown_(shutdown, Forward{source_}) {}
 
-    bool cancelled() const { return caller_.isCancelled() || shutdown_.isCancelled(); }
+    std::stop_token token() const { return source_.get_token(); }
     void throwIfCancelled() const {
-        if (cancelled()) {
+        if (source_.stop_requested()) {
             throw NetworkError::cancelled();
         }
     }
 
 private:
-    const Cancellation& caller_;
-    const Cancellation& shutdown_;
+    struct Forward {
+        std::stop_source& target;
+        void operator()() const noexcept { target.request_stop(); }
+    };
+    std::stop_source source_; // first: the callbacks below refer to it
+    std::stop_callback<Forward> fromCaller_;
+    std::stop_callback<Forward> fromShutdown_;
 };
 
 UpdateService::Options UpdateService::Options::standard() {
@@ -78,7 +86,7 @@ UpdateService::~UpdateService() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    shutdown_.cancel();
+    shutdown_.request_stop();
     jobsChanged_.notify_all();
     thread_.join();
 }
@@ -105,14 +113,7 @@ std::future<T> UpdateService::enqueue(CallOptions options, Body body) {
     auto future = promise->get_future();
     auto job = [this, promise, options = std::move(options), body = std::move(body)] {
         try {
-            const Call call(options.cancellation, shutdown_);
-            const auto wake = [this] {
-                { std::lock_guard lock(pauseMutex_); }
-                pauseEnded_.notify_all();
-                transfer_->wake();
-            };
-            const auto callerWake = options.cancellation.onCancel(wake);
-            const auto shutdownWake = shutdown_.onCancel(wake);
+            const Call call(options.stop, shutdown_.get_token());
             call.throwIfCancelled();
             promise->set_value(body(call, options.progress));
         } catch (...) {
@@ -293,7 +294,7 @@ Bytes UpdateService::fetchOnce(const std::string& url, std::int64_t limit, const
                 }
                 throw UPSError("下载失败：HTTP " + std::to_string(head.status));
             },
-            onBody, [&] { return call.cancelled(); });
+            onBody, call.token());
         if (!next) {
             return body;
         }
@@ -309,8 +310,11 @@ Bytes UpdateService::fetchOnce(const std::string& url, std::int64_t limit, const
 }
 
 void UpdateService::pause(std::chrono::milliseconds duration, const Call& call) {
-    std::unique_lock lock(pauseMutex_);
-    pauseEnded_.wait_for(lock, duration, [&] { return call.cancelled(); });
+    // Nothing notifies: the wait ends by the stop request or the timeout.
+    std::mutex mutex;
+    std::condition_variable_any stopped;
+    std::unique_lock lock(mutex);
+    stopped.wait_for(lock, call.token(), duration, [] { return false; });
     call.throwIfCancelled();
 }
 

@@ -11,6 +11,7 @@
 #include <random>
 #include <regex>
 #include <set>
+#include <stop_token>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -366,16 +367,16 @@ TEST_F(UpdateServiceTest, ASlowButSteadyBodyIsNotTimedOut) {
 TEST_F(UpdateServiceTest, CancellationStopsATransferAndIsNotRetried) {
     const auto bytes = randomBytes(64 * 16384);
     server.addFile("client.zip", bytes);
-    Cancellation cancellation;
+    std::stop_source cancellation;
     std::atomic<bool> finished = false;
     auto future =
         service->download(package("/slow/client.zip?delay=100", bytes), {.progress =
                                                                              [&](double value) {
                                                                                  if (value > 0) {
-                                                                                     cancellation.cancel();
+                                                                                     cancellation.request_stop();
                                                                                  }
                                                                              },
-                                                                         .cancellation = cancellation,
+                                                                         .stop = cancellation.get_token(),
                                                                          .finished = [&] { finished = true; }});
     ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
     while (!finished) { // called once the future is ready
@@ -390,23 +391,48 @@ TEST_F(UpdateServiceTest, CancellationEndsThePauseBetweenAttempts) {
     auto options = this->options();
     options.pauses = {60s, 60s};
     restart(options);
-    Cancellation cancellation;
-    auto future = service->download(package("/status/503", randomBytes(10)), {.cancellation = cancellation});
+    std::stop_source cancellation;
+    auto future = service->download(package("/status/503", randomBytes(10)), {.stop = cancellation.get_token()});
     while (server.requestCount() == 0) {
         std::this_thread::sleep_for(10ms);
     }
-    cancellation.cancel();
+    cancellation.request_stop();
     ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
     EXPECT_EQ(networkError(future).kind(), NetworkError::Kind::cancelled);
     EXPECT_EQ(server.requestCount(), 1u);
 }
 
 TEST_F(UpdateServiceTest, ACallCancelledBeforeItRunsSendsNothing) {
-    Cancellation cancellation;
-    cancellation.cancel();
-    auto future = service->download(served("client.zip", randomBytes(10)), {.cancellation = cancellation});
+    std::stop_source cancellation;
+    cancellation.request_stop();
+    auto future = service->download(served("client.zip", randomBytes(10)), {.stop = cancellation.get_token()});
     EXPECT_EQ(networkError(future).kind(), NetworkError::Kind::cancelled);
     EXPECT_TRUE(server.log().empty());
+}
+
+// The stop request wakes a transfer that waits for bytes: the call ends well within the one-second
+// slices the transfer polls in otherwise, let alone the idle timeout.
+TEST_F(UpdateServiceTest, CancellationEndsAStalledTransferAtOnce) {
+    auto options = this->options();
+    options.idleTimeout = 60s;
+    restart(options);
+    const auto bytes = randomBytes(100000);
+    server.addFile("client.zip", bytes);
+    std::stop_source cancellation;
+    std::atomic<bool> receiving = false;
+    auto future = service->download(
+        package("/stall/client.zip", bytes),
+        {.progress = [&](double value) { receiving = receiving || value > 0; }, .stop = cancellation.get_token()});
+    while (!receiving) {
+        std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(200ms); // the first half has arrived; the rest never comes
+    const auto start = std::chrono::steady_clock::now();
+    cancellation.request_stop();
+    ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_EQ(networkError(future).kind(), NetworkError::Kind::cancelled);
+    EXPECT_EQ(server.requestCount(), 1u);
 }
 
 TEST_F(UpdateServiceTest, CallsRunOneAtATimeInOrder) {
@@ -568,9 +594,9 @@ TEST_F(UpdateServiceTest, ABadChunkStopsTheDownloadAndKeepsTheGoodOnes) {
 TEST_F(UpdateServiceTest, CancellationIsHonouredBetweenChunks) {
     const std::vector<Bytes> pieces = {randomBytes(1000, 1), randomBytes(1000, 2)};
     const auto [package, bytes] = chunked(server, pieces);
-    Cancellation cancellation;
-    auto future =
-        service->download(package, {.progress = [&](double) { cancellation.cancel(); }, .cancellation = cancellation});
+    std::stop_source cancellation;
+    auto future = service->download(
+        package, {.progress = [&](double) { cancellation.request_stop(); }, .stop = cancellation.get_token()});
     EXPECT_EQ(networkError(future).kind(), NetworkError::Kind::cancelled);
     EXPECT_EQ(requestsFor("/files/chunk1"), 0u);
 }
