@@ -1,4 +1,5 @@
 #include "HttpsServer.h"
+#include "Matchers.h"
 #include "SignedFeeds.h"
 #include "core/SignedUpdates.h"
 #include "core/UPSError.h"
@@ -22,7 +23,6 @@ using namespace quelmar::test;
 using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::ElementsAre;
-using testing::ThrowsMessage;
 namespace fs = std::filesystem;
 
 namespace {
@@ -68,18 +68,6 @@ NetworkError networkError(std::future<T>& future) {
     }
     ADD_FAILURE() << "succeeded";
     return NetworkError(NetworkError::Kind::other, "succeeded");
-}
-
-template <typename T>
-std::string upsError(std::future<T>& future) {
-    try {
-        future.get();
-    } catch (const UPSError& error) {
-        return error.message();
-    } catch (const std::exception& error) {
-        return std::string("not a UPSError: ") + error.what();
-    }
-    return "succeeded";
 }
 
 class UpdateServiceTest : public testing::Test {
@@ -199,13 +187,13 @@ TEST_F(UpdateServiceTest, RefusesPlainHTTPBeforeAnyRequest) {
     auto plain = served("client.zip", randomBytes(10));
     plain.url = server.plainURL("/files/client.zip");
     auto future = service->download(plain);
-    EXPECT_EQ(upsError(future), "更新地址必须使用 HTTPS");
+    EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("更新地址必须使用 HTTPS"));
 
     auto options = this->options();
     options.feedURL = server.plainURL("/files/feed.json");
     restart(options);
     auto check = service->check();
-    EXPECT_EQ(upsError(check), "更新地址必须使用 HTTPS");
+    EXPECT_THAT([&] { check.get(); }, ThrowsUPSError("更新地址必须使用 HTTPS"));
     EXPECT_TRUE(server.log().empty());
 }
 
@@ -225,7 +213,7 @@ TEST_F(UpdateServiceTest, RefusesARedirectAwayFromHTTPSWithoutFollowingIt) {
     served("client.zip", bytes);
     for (const auto& target : {server.plainURL("/files/client.zip"), std::string("ftp://127.0.0.1/client.zip")}) {
         auto future = service->download(package("/redirect-to?url=" + target, bytes));
-        EXPECT_EQ(upsError(future), "下载响应或重定向不安全") << target;
+        EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("下载响应或重定向不安全")) << target;
     }
     for (const auto& entry : server.log()) {
         EXPECT_EQ(entry["scheme"], "https") << entry.dump();
@@ -243,14 +231,14 @@ TEST_F(UpdateServiceTest, BoundsTheNumberOfRedirects) {
 
 TEST_F(UpdateServiceTest, NotFoundFailsAtOnce) {
     auto future = service->download(package("/status/404", randomBytes(10)));
-    EXPECT_EQ(upsError(future), "下载失败：HTTP 404");
+    EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("下载失败：HTTP 404"));
     EXPECT_EQ(server.requestCount(), 1u);
 }
 
 class FinalStatus : public UpdateServiceTest, public testing::WithParamInterface<int> {};
 TEST_P(FinalStatus, IsNotRetried) {
     auto future = service->download(package("/status/" + std::to_string(GetParam()), randomBytes(10)));
-    EXPECT_EQ(upsError(future), "下载失败：HTTP " + std::to_string(GetParam()));
+    EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("下载失败：HTTP " + std::to_string(GetParam())));
     EXPECT_EQ(server.requestCount(), 1u);
 }
 // 302 and 301 here come without a Location: nothing to follow.
@@ -296,10 +284,10 @@ TEST_F(UpdateServiceTest, AcceptsExactlyTheLimitWhateverTheServerAnnounces) {
 
     auto shorter = package("/unannounced/client.zip", ByteView(bytes).first(bytes.size() - 1));
     auto over = service->download(shorter);
-    EXPECT_EQ(upsError(over), "下载文件超过限制");
+    EXPECT_THAT([&] { over.get(); }, ThrowsUPSError("下载文件超过限制"));
 
     auto announced = service->download(package("/declared/40001", bytes));
-    EXPECT_EQ(upsError(announced), "下载文件过大");
+    EXPECT_THAT([&] { announced.get(); }, ThrowsUPSError("下载文件过大"));
     EXPECT_EQ(requestsFor("/declared/"), 1u);
 }
 
@@ -316,7 +304,7 @@ TEST_F(UpdateServiceTest, ChecksTheFeedWithinItsLimit) {
     options.feedURL = server.url("/unannounced/feed.json");
     restart(options);
     auto over = service->check();
-    EXPECT_EQ(upsError(over), "下载文件超过限制");
+    EXPECT_THAT([&] { over.get(); }, ThrowsUPSError("下载文件超过限制"));
 }
 
 TEST_F(UpdateServiceTest, CheckPassesVerificationErrorsOn) {
@@ -325,7 +313,7 @@ TEST_F(UpdateServiceTest, CheckPassesVerificationErrorsOn) {
     envelope["signature"] = json::parse(signedEnvelope("{}"))["signature"];
     server.addFile("feed.json", envelope.dump());
     auto bad = service->check();
-    EXPECT_EQ(upsError(bad), "更新清单签名无效，已拒绝更新");
+    EXPECT_THAT([&] { bad.get(); }, ThrowsUPSError("更新清单签名无效，已拒绝更新"));
 
     server.addFile("feed.json", "<html>");
     auto garbage = service->check();
@@ -490,14 +478,14 @@ TEST_F(UpdateServiceTest, APackageThatDoesNotMatchLeavesNoFile) {
     shortByOne.size = static_cast<std::int64_t>(bytes.size());
     shortByOne.sha256 = SignedUpdates::hash(bytes);
     auto future = service->download(shortByOne);
-    EXPECT_EQ(upsError(future), "更新包 SHA-256 校验失败");
+    EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("更新包 SHA-256 校验失败"));
 
     auto changed = bytes;
     changed[1234] ^= 0x80;
     auto differs = served("client.zip", changed);
     differs.sha256 = SignedUpdates::hash(bytes);
     auto second = service->download(differs);
-    EXPECT_EQ(upsError(second), "更新包 SHA-256 校验失败");
+    EXPECT_THAT([&] { second.get(); }, ThrowsUPSError("更新包 SHA-256 校验失败"));
     EXPECT_TRUE(packageFiles().empty());
 }
 
@@ -574,7 +562,7 @@ TEST_F(UpdateServiceTest, ABadChunkStopsTheDownloadAndKeepsTheGoodOnes) {
     wrong[0] ^= 1;
     server.addFile("chunk1", wrong);
     auto future = service->download(package);
-    EXPECT_EQ(upsError(future), "更新分块 SHA-256 校验失败");
+    EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("更新分块 SHA-256 校验失败"));
     EXPECT_TRUE(fs::exists(directory() / "chunks" / package.chunks->at(0).sha256));
     EXPECT_FALSE(fs::exists(directory() / "chunks" / package.chunks->at(1).sha256));
     EXPECT_EQ(requestsFor("/files/chunk2"), 0u);
@@ -583,7 +571,7 @@ TEST_F(UpdateServiceTest, ABadChunkStopsTheDownloadAndKeepsTheGoodOnes) {
     // A chunk longer than announced is over its limit.
     server.addFile("chunk1", Bytes(1001, 0));
     auto longer = service->download(package);
-    EXPECT_EQ(upsError(longer), "下载文件过大");
+    EXPECT_THAT([&] { longer.get(); }, ThrowsUPSError("下载文件过大"));
 
     // The next attempt resumes: only the chunks not yet cached are fetched.
     server.addFile("chunk1", pieces[1]);
@@ -639,10 +627,10 @@ TEST_F(UpdateServiceTest, ContentsRepliesThatAreNotTheRecordFailWithTheDecodersE
     auto number = reply(R"({"content": 5})");
     EXPECT_THROW(number.get(), json::type_error);
     auto broken = reply(R"({"content": "QUJD\nRA"})");
-    EXPECT_EQ(upsError(broken), "下载内容编码错误");
+    EXPECT_THAT([&] { broken.get(); }, ThrowsUPSError("下载内容编码错误"));
     // Twice the size plus 16384 bytes at most.
     auto large = reply(R"({"content": ")" + std::string(2 * 10 + 16384, 'A') + R"("})");
-    EXPECT_EQ(upsError(large), "下载文件过大");
+    EXPECT_THAT([&] { large.get(); }, ThrowsUPSError("下载文件过大"));
 }
 
 struct CertificateCase {
