@@ -25,34 +25,20 @@ const char* const encodingError = "更新清单编码错误";
 const char* const packageError = "更新包信息无效";
 const char* const chunkError = "更新分块信息无效";
 
-void checkChunks(const UpdatePackage& package) {
-    if (!package.chunks || package.chunks->empty() || package.chunks->size() > maxChunks) {
-        throw UPSError("更新分块数量无效");
-    }
-    std::int64_t total = 0;
-    for (const auto& chunk : *package.chunks) {
-        if (chunk.size < 1 || chunk.size > maxChunk || !validHash(chunk.sha256) || !isHTTPSURL(chunk.url)) {
-            throw UPSError(chunkError);
-        }
-        total += chunk.size; // at most 200 MiB: no overflow
-    }
-    if (total != package.size) {
-        throw UPSError("更新分块总长度不符");
-    }
+bool validSize(std::int64_t size, std::int64_t most) {
+    return size >= 1 && size <= most;
 }
 
 void checkPackage(const UpdatePackage& package) {
     Version{package.version};
-    if (package.size < 1 || package.size > maxPackage || !validHash(package.sha256) || !isHTTPSURL(package.url)) {
+    if (!validSize(package.size, maxPackage) || !validHash(package.sha256) || !isHTTPSURL(package.url)) {
         throw UPSError(packageError);
     }
-    if (!package.transport || *package.transport == UpdatePackage::korvanContents) {
-        return;
-    }
-    if (*package.transport != UpdatePackage::rawChunks) {
+    if (package.transport && package.transport != UpdatePackage::korvanContents &&
+        package.transport != UpdatePackage::rawChunks) {
         throw UPSError("不支持的下载方式");
     }
-    checkChunks(package);
+    checkSizeAndChunks(package);
 }
 
 } // namespace
@@ -88,6 +74,28 @@ UpdateFeed verify(ByteView data, std::string_view key) {
         checkPackage(package);
     }
     return feed;
+}
+
+void checkSizeAndChunks(const UpdatePackage& package) {
+    if (!validSize(package.size, maxPackage)) {
+        throw UPSError(packageError);
+    }
+    if (package.transport != UpdatePackage::rawChunks) {
+        return;
+    }
+    if (!package.chunks || package.chunks->empty() || package.chunks->size() > maxChunks) {
+        throw UPSError("更新分块数量无效");
+    }
+    std::int64_t total = 0;
+    for (const auto& chunk : *package.chunks) {
+        if (!validSize(chunk.size, maxChunk) || !validHash(chunk.sha256) || !isHTTPSURL(chunk.url)) {
+            throw UPSError(chunkError);
+        }
+        total += chunk.size; // at most 200 MiB: no overflow
+    }
+    if (total != package.size) {
+        throw UPSError("更新分块总长度不符");
+    }
 }
 
 std::optional<UpdatePackage> newerNative(const UpdateFeed& feed, std::string_view current) {

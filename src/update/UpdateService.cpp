@@ -149,6 +149,9 @@ UpdateFeed UpdateService::runCheck(const Call& call) {
 
 std::filesystem::path UpdateService::runDownload(const UpdatePackage& package, const Call& call,
                                                  const Progress& progress) {
+    // The limits below come from the package: one that the feed's verification would refuse for them
+    // (a negative or huge size) must not reach the network.
+    SignedUpdates::checkSizeAndChunks(package);
     std::filesystem::create_directories(options_.directory);
     Bytes bytes;
     std::string digest;
@@ -179,29 +182,24 @@ Bytes UpdateService::downloadChunks(const UpdatePackage& package, const Call& ca
     const auto cache = options_.directory / "chunks";
     std::filesystem::create_directories(cache);
     Bytes bytes;
-    reserveLarge(bytes, static_cast<std::size_t>(std::clamp<std::int64_t>(package.size, 0, SignedUpdates::maxPackage)));
-    for (const auto& chunk : package.chunks.value_or(std::vector<UpdateChunk>{})) {
+    reserveLarge(bytes, static_cast<std::size_t>(package.size));
+    for (const auto& chunk : *package.chunks) {
         call.throwIfCancelled();
-        // The digest names the cache file; only a well-formed one may become a path.
-        const bool cacheable = SignedUpdates::validHash(chunk.sha256);
+        // Checked digests only (checkSizeAndChunks): each names its cache file.
         const auto file = cache / chunk.sha256;
-        std::optional<Bytes> data;
-        if (cacheable) {
-            data = Files::readFileOfSize(file, chunk.size);
-            if (data && SignedUpdates::hash(*data) != chunk.sha256) {
-                data.reset();
-            }
+        auto data = Files::readFileOfSize(file, chunk.size);
+        if (data && SignedUpdates::hash(*data) != chunk.sha256) {
+            data.reset();
         }
         if (!data) {
             data = fetch(chunk.url, chunk.size, call);
-            if (static_cast<std::int64_t>(data->size()) != chunk.size || !cacheable ||
-                SignedUpdates::hash(*data) != chunk.sha256) {
+            if (static_cast<std::int64_t>(data->size()) != chunk.size || SignedUpdates::hash(*data) != chunk.sha256) {
                 throw UPSError("更新分块 SHA-256 校验失败");
             }
             Files::writeAtomically(file, *data);
         }
         bytes.insert(bytes.end(), data->begin(), data->end());
-        if (progress && package.size > 0) {
+        if (progress) {
             progress(static_cast<double>(bytes.size()) / static_cast<double>(package.size));
         }
     }

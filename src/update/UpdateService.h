@@ -71,6 +71,7 @@ public:
     std::future<UpdateFeed> check(CallOptions call);
     // Downloads a package of a verified feed and returns the path of the checked file: a new
     // upper-case UUID with "hex" for firmware, "zip" otherwise. A failed download leaves no such file.
+    // A package that breaks the feed's size or chunk rules fails with verify's message before any request.
     std::future<std::filesystem::path> download(UpdatePackage package) {
         return download(std::move(package), CallOptions());
     }

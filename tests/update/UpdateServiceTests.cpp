@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <limits>
 #include <mutex>
 #include <random>
 #include <regex>
@@ -676,4 +677,28 @@ TEST_F(UpdateServiceTest, ANetworkErrorCarriesCurlsText) {
     EXPECT_EQ(error.kind(), NetworkError::Kind::cannotConnect);
     EXPECT_TRUE(error.retryable());
     EXPECT_THAT(error.what(), testing::HasSubstr("127.0.0.1"));
+}
+
+// The byte limits come from the package: one that verification would refuse for its size or chunks is
+// refused with verification's message before any request.
+TEST_F(UpdateServiceTest, APackageOutsideTheFeedsLimitsIsRefusedBeforeAnyRequest) {
+    const auto bytes = randomBytes(10);
+    const auto sized = [&](UpdatePackage package, std::int64_t size) {
+        package.size = size;
+        return package;
+    };
+    auto negativeChunk = chunked(server, {bytes}).package;
+    negativeChunk.chunks->at(0).size = -1;
+    const std::vector<std::pair<UpdatePackage, std::string>> refused = {
+        {sized(package("/files/x", bytes), -1), "更新包信息无效"},
+        {sized(package("/files/x", bytes), SignedUpdates::maxPackage + 1), "更新包信息无效"},
+        {sized(contents(server, "/files/x", bytes), -1), "更新包信息无效"},
+        {sized(contents(server, "/files/x", bytes), std::numeric_limits<std::int64_t>::max()), "更新包信息无效"},
+        {negativeChunk, "更新分块信息无效"},
+    };
+    for (const auto& [package, message] : refused) {
+        auto future = service->download(package);
+        EXPECT_THAT([&] { future.get(); }, ThrowsUPSError(message)) << package.size;
+    }
+    EXPECT_TRUE(server.log().empty());
 }
