@@ -9,9 +9,9 @@
 #include "install/PropertyList.h"
 #include "install/SealedBundle.h"
 #include "install/TrustedKey.h"
-#include "system/Uuid.h"
 #include "install/ZipExtraction.h"
 #include "system/Files.h"
+#include "system/Uuid.h"
 
 #include <cerrno>
 #include <system_error>
