@@ -10,12 +10,10 @@
 #include <memory>
 #include <stdexcept>
 #include <system_error>
-#include <utility>
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 namespace quelmar::publish {
 
@@ -79,50 +77,31 @@ PackedArchive pack(const fs::path& bundle, const fs::path& archivePath) {
         std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
     }
 
-    std::string temporary = (archivePath.parent_path() / ("." + archivePath.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        throw std::system_error(errno, std::generic_category(), temporary);
+    Files::AtomicFile output(archivePath);
+    {
+        const std::unique_ptr<archive, WriteFree> writer(archive_write_new());
+        if (archive_write_set_format_zip(writer.get()) != ARCHIVE_OK ||
+            archive_write_set_options(writer.get(), "zip:compression=deflate") != ARCHIVE_OK ||
+            archive_write_open_fd(writer.get(), output.descriptor()) != ARCHIVE_OK) {
+            fail(writer.get(), archivePath.string());
+        }
+        const std::string top = std::string(Bundle::name) + "/";
+        addEntry(writer.get(), top, bundle, true);
+        for (const auto& item : items) {
+            addEntry(writer.get(), top + item.path + (item.directory ? "/" : ""), bundle / item.path, item.directory);
+        }
+        if (archive_write_close(writer.get()) != ARCHIVE_OK) {
+            fail(writer.get(), archivePath.string());
+        }
     }
-    try {
-        {
-            const std::unique_ptr<archive, WriteFree> writer(archive_write_new());
-            if (archive_write_set_format_zip(writer.get()) != ARCHIVE_OK ||
-                archive_write_set_options(writer.get(), "zip:compression=deflate") != ARCHIVE_OK ||
-                archive_write_open_fd(writer.get(), fd) != ARCHIVE_OK) {
-                fail(writer.get(), archivePath.string());
-            }
-            const std::string top = std::string(Bundle::name) + "/";
-            addEntry(writer.get(), top, bundle, true);
-            for (const auto& item : items) {
-                addEntry(writer.get(), top + item.path + (item.directory ? "/" : ""), bundle / item.path,
-                         item.directory);
-            }
-            if (archive_write_close(writer.get()) != ARCHIVE_OK) {
-                fail(writer.get(), archivePath.string());
-            }
-        }
-        if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) {
-            throw std::system_error(errno, std::generic_category(), temporary);
-        }
-        ::close(std::exchange(fd, -1));
-        const auto bytes = Files::readUpTo(temporary, NativeZip::maxExpandedSize * 2);
-        if (!bytes) {
-            throw std::runtime_error(archivePath.string() + ": too large");
-        }
-        // What the client will check first; a bundle it would refuse is not published.
-        NativeZip::validate(*bytes);
-        if (::rename(temporary.c_str(), archivePath.c_str()) != 0) {
-            throw std::system_error(errno, std::generic_category(), archivePath.string());
-        }
-        return PackedArchive{bytes->size(), SignedUpdates::hash(*bytes)};
-    } catch (...) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        ::unlink(temporary.c_str());
-        throw;
+    const auto bytes = Files::readUpTo(output.temporaryPath(), NativeZip::maxExpandedSize * 2);
+    if (!bytes) {
+        throw std::runtime_error(archivePath.string() + ": too large");
     }
+    // What the client will check first; a bundle it would refuse is not published.
+    NativeZip::validate(*bytes);
+    output.commit();
+    return PackedArchive{bytes->size(), SignedUpdates::hash(*bytes)};
 }
 
 } // namespace quelmar::publish

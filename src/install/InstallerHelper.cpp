@@ -1,8 +1,8 @@
 #include "core/UPSError.h"
 #include "install/Bundle.h"
 #include "install/NativeInstaller.h"
-#include "install/Processes.h"
 #include "system/Files.h"
+#include "system/Processes.h"
 #include "system/Uuid.h"
 
 #include <charconv>
@@ -12,6 +12,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -53,13 +54,11 @@ void redirectToLog() {
 
 void logLine(const std::string& text) {
     const std::string line = text + "\n";
-    std::size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(STDOUT_FILENO, line.data() + written, line.size() - written);
-        if (n <= 0) {
-            return;
-        }
-        written += static_cast<std::size_t>(n);
+    try {
+        Files::writeAll(STDOUT_FILENO, ByteView(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()),
+                        "install.log");
+    } catch (const std::system_error&) {
+        // Without a log the helper still does its work.
     }
 }
 

@@ -2,6 +2,7 @@
 #include "core/UPSError.h"
 #include "install/Command.h"
 
+#include <csignal>
 #include <system_error>
 
 #include <gmock/gmock.h>
@@ -58,4 +59,15 @@ TEST_F(CommandRun, AProgramThatCannotStartThrowsThePlatformError) {
     EXPECT_THROW(Command::run((dir / "missing").string(), {}), std::system_error);
     writeFile(dir / "not-executable", "#!/bin/sh\n");
     EXPECT_THROW(Command::run((dir / "not-executable").string(), {}), std::system_error);
+}
+
+TEST_F(CommandRun, AnEndThatCannotBeWaitedForIsNoSuccess) {
+    // With SIGCHLD ignored the kernel reaps the tool itself, so its status can no longer be asked for.
+    const auto failing = tool("failing", "exit 3");
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGCHLD, &ignore, &previous), 0);
+    EXPECT_THROW(Command::run(failing, {}), std::system_error);
+    sigaction(SIGCHLD, &previous, nullptr);
 }
