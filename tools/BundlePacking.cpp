@@ -3,16 +3,14 @@
 #include "core/NativeZip.h"
 #include "core/SignedUpdates.h"
 #include "install/Bundle.h"
+#include "install/LibArchive.h"
 #include "install/SealedBundle.h"
 #include "system/Files.h"
 
 #include <algorithm>
-#include <memory>
 #include <stdexcept>
 #include <system_error>
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <sys/stat.h>
 
 namespace quelmar::publish {
@@ -24,20 +22,12 @@ namespace {
 // 2000-01-01 00:00:00 UTC; ZIP times cannot go before 1980.
 constexpr time_t fixedTime = 946684800;
 
-struct WriteFree {
-    void operator()(archive* a) const { archive_write_free(a); }
-};
-struct EntryFree {
-    void operator()(archive_entry* e) const { archive_entry_free(e); }
-};
-
 [[noreturn]] void fail(archive* a, const std::string& what) {
-    const char* text = archive_error_string(a);
-    throw std::runtime_error(what + ": " + (text != nullptr ? text : "libarchive failed"));
+    throw std::runtime_error(what + ": " + LibArchive::errorText(a, "libarchive failed"));
 }
 
 void addEntry(archive* writer, const std::string& name, const fs::path& source, bool directory) {
-    const std::unique_ptr<archive_entry, EntryFree> entry(archive_entry_new());
+    const LibArchive::Entry entry(archive_entry_new());
     archive_entry_set_pathname(entry.get(), name.c_str());
     archive_entry_set_mtime(entry.get(), fixedTime, 0);
     struct stat status {};
@@ -79,7 +69,7 @@ PackedArchive pack(const fs::path& bundle, const fs::path& archivePath) {
 
     Files::AtomicFile output(archivePath);
     {
-        const std::unique_ptr<archive, WriteFree> writer(archive_write_new());
+        const LibArchive::Writer writer(archive_write_new());
         if (archive_write_set_format_zip(writer.get()) != ARCHIVE_OK ||
             archive_write_set_options(writer.get(), "zip:compression=deflate") != ARCHIVE_OK ||
             archive_write_open_fd(writer.get(), output.descriptor()) != ARCHIVE_OK) {

@@ -146,7 +146,7 @@ int installFromHelper(const std::vector<std::string>& arguments) {
 
         mayHaveStarted = true;
         const auto token = randomUUID();
-        const auto ready = stage / "ready.json";
+        const auto ready = stage / readyFile;
         openBundle(target, {"--update-ready", ready.string(), "--update-token", token});
 
         bool done = false;

@@ -22,6 +22,8 @@ struct StagedUpdate {
 namespace NativeInstaller {
 
 inline constexpr std::string_view stagePrefix = ".quelmar-native-update-";
+// The new client's launch acknowledgement, in the staging directory.
+inline constexpr std::string_view readyFile = "ready.json";
 
 // The installed bundle the running client came from, links resolved. Throws UPSError when it is no bundle, lies
 // in a download or mounted location, or cannot be replaced.
