@@ -24,10 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int exitProbes = 60;
-constexpr int acknowledgementPolls = 45;
-constexpr auto pause = std::chrono::seconds(1);
-
 // Each attempt starts a fresh log. Both streams append, so a stray line on standard error never lands under a
 // later line of standard output.
 void redirectToLog() {
@@ -108,7 +104,7 @@ bool acknowledged(const fs::path& ready, const std::string& token, const std::st
 
 } // namespace
 
-int installFromHelper(const std::vector<std::string>& arguments) {
+int installFromHelper(const std::vector<std::string>& arguments, const HelperTimes& times) {
     ::setsid();
     redirectToLog();
 
@@ -133,8 +129,8 @@ int installFromHelper(const std::vector<std::string>& arguments) {
     try {
         validate(newApp, version);
 
-        for (int probe = 0; probe < exitProbes && Processes::isRunning(*pid); ++probe) {
-            std::this_thread::sleep_for(pause);
+        for (int probe = 0; probe < times.exitProbes && Processes::isRunning(*pid); ++probe) {
+            std::this_thread::sleep_for(times.pause);
         }
         if (Processes::isRunning(*pid)) {
             throw UPSError("原客户端未退出，取消更新");
@@ -150,10 +146,10 @@ int installFromHelper(const std::vector<std::string>& arguments) {
         openBundle(target, {"--update-ready", ready.string(), "--update-token", token});
 
         bool done = false;
-        for (int poll = 0; poll < acknowledgementPolls && !done; ++poll) {
+        for (int poll = 0; poll < times.acknowledgementPolls && !done; ++poll) {
             done = acknowledged(ready, token, version);
             if (!done) {
-                std::this_thread::sleep_for(pause);
+                std::this_thread::sleep_for(times.pause);
             }
         }
         if (!done) {
@@ -171,7 +167,7 @@ int installFromHelper(const std::vector<std::string>& arguments) {
     try {
         if (mayHaveStarted) {
             Processes::terminateInside(target);
-            std::this_thread::sleep_for(pause);
+            std::this_thread::sleep_for(times.pause);
             fs::rename(target, stage / "failed.app");
         }
         fs::rename(previous, target);
