@@ -1,4 +1,5 @@
 #include "HexFixtures.h"
+#include "Matchers.h"
 #include "core/UPSError.h"
 #include "install/Command.h"
 
@@ -10,7 +11,6 @@
 
 using namespace quelmar;
 using namespace quelmar::test;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -30,15 +30,15 @@ protected:
 
 TEST_F(CommandRun, FailureNamesTheToolAndWhatItPrinted) {
     const auto failing = tool("failing-tool", "printf bad\nexit 3");
-    EXPECT_THAT([&] { Command::run(failing, {}); }, ThrowsMessage<UPSError>("failing-tool 失败：bad"));
+    EXPECT_THAT([&] { Command::run(failing, {}); }, ThrowsUPSError("failing-tool 失败：bad"));
     // The error stream counts as output too; a signal is a failure like any other status.
     const auto loud = tool("loud", "printf 'to out\\n'; printf 'to err' >&2; exit 1");
-    EXPECT_THAT([&] { Command::run(loud, {}); }, ThrowsMessage<UPSError>("loud 失败：to out\nto err"));
+    EXPECT_THAT([&] { Command::run(loud, {}); }, ThrowsUPSError("loud 失败：to out\nto err"));
     const auto killed = tool("killed", "printf dying; kill -9 $$");
-    EXPECT_THAT([&] { Command::run(killed, {}); }, ThrowsMessage<UPSError>("killed 失败：dying"));
+    EXPECT_THAT([&] { Command::run(killed, {}); }, ThrowsUPSError("killed 失败：dying"));
     // Output that is not UTF-8 is shown as nothing.
     const auto binary = tool("binary", "printf '\\377\\376'; exit 1");
-    EXPECT_THAT([&] { Command::run(binary, {}); }, ThrowsMessage<UPSError>("binary 失败："));
+    EXPECT_THAT([&] { Command::run(binary, {}); }, ThrowsUPSError("binary 失败："));
 }
 
 TEST_F(CommandRun, SuccessReturnsEverythingPrinted) {
