@@ -3,19 +3,15 @@
 #include "core/NativeZip.h"
 #include "core/SignedUpdates.h"
 #include "install/Bundle.h"
+#include "install/LibArchive.h"
 #include "install/SealedBundle.h"
 #include "system/Files.h"
 
 #include <algorithm>
-#include <memory>
 #include <stdexcept>
 #include <system_error>
-#include <utility>
 
-#include <archive.h>
-#include <archive_entry.h>
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 namespace quelmar::publish {
 
@@ -26,20 +22,12 @@ namespace {
 // 2000-01-01 00:00:00 UTC; ZIP times cannot go before 1980.
 constexpr time_t fixedTime = 946684800;
 
-struct WriteFree {
-    void operator()(archive* a) const { archive_write_free(a); }
-};
-struct EntryFree {
-    void operator()(archive_entry* e) const { archive_entry_free(e); }
-};
-
 [[noreturn]] void fail(archive* a, const std::string& what) {
-    const char* text = archive_error_string(a);
-    throw std::runtime_error(what + ": " + (text != nullptr ? text : "libarchive failed"));
+    throw std::runtime_error(what + ": " + LibArchive::errorText(a, "libarchive failed"));
 }
 
 void addEntry(archive* writer, const std::string& name, const fs::path& source, bool directory) {
-    const std::unique_ptr<archive_entry, EntryFree> entry(archive_entry_new());
+    const LibArchive::Entry entry(archive_entry_new());
     archive_entry_set_pathname(entry.get(), name.c_str());
     archive_entry_set_mtime(entry.get(), fixedTime, 0);
     struct stat status {};
@@ -79,50 +67,31 @@ PackedArchive pack(const fs::path& bundle, const fs::path& archivePath) {
         std::sort(items.begin(), items.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
     }
 
-    std::string temporary = (archivePath.parent_path() / ("." + archivePath.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        throw std::system_error(errno, std::generic_category(), temporary);
+    Files::AtomicFile output(archivePath);
+    {
+        const LibArchive::Writer writer(archive_write_new());
+        if (archive_write_set_format_zip(writer.get()) != ARCHIVE_OK ||
+            archive_write_set_options(writer.get(), "zip:compression=deflate") != ARCHIVE_OK ||
+            archive_write_open_fd(writer.get(), output.descriptor()) != ARCHIVE_OK) {
+            fail(writer.get(), archivePath.string());
+        }
+        const std::string top = std::string(Bundle::name) + "/";
+        addEntry(writer.get(), top, bundle, true);
+        for (const auto& item : items) {
+            addEntry(writer.get(), top + item.path + (item.directory ? "/" : ""), bundle / item.path, item.directory);
+        }
+        if (archive_write_close(writer.get()) != ARCHIVE_OK) {
+            fail(writer.get(), archivePath.string());
+        }
     }
-    try {
-        {
-            const std::unique_ptr<archive, WriteFree> writer(archive_write_new());
-            if (archive_write_set_format_zip(writer.get()) != ARCHIVE_OK ||
-                archive_write_set_options(writer.get(), "zip:compression=deflate") != ARCHIVE_OK ||
-                archive_write_open_fd(writer.get(), fd) != ARCHIVE_OK) {
-                fail(writer.get(), archivePath.string());
-            }
-            const std::string top = std::string(Bundle::name) + "/";
-            addEntry(writer.get(), top, bundle, true);
-            for (const auto& item : items) {
-                addEntry(writer.get(), top + item.path + (item.directory ? "/" : ""), bundle / item.path,
-                         item.directory);
-            }
-            if (archive_write_close(writer.get()) != ARCHIVE_OK) {
-                fail(writer.get(), archivePath.string());
-            }
-        }
-        if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) {
-            throw std::system_error(errno, std::generic_category(), temporary);
-        }
-        ::close(std::exchange(fd, -1));
-        const auto bytes = Files::readUpTo(temporary, NativeZip::maxExpandedSize * 2);
-        if (!bytes) {
-            throw std::runtime_error(archivePath.string() + ": too large");
-        }
-        // What the client will check first; a bundle it would refuse is not published.
-        NativeZip::validate(*bytes);
-        if (::rename(temporary.c_str(), archivePath.c_str()) != 0) {
-            throw std::system_error(errno, std::generic_category(), archivePath.string());
-        }
-        return PackedArchive{bytes->size(), SignedUpdates::hash(*bytes)};
-    } catch (...) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        ::unlink(temporary.c_str());
-        throw;
+    const auto bytes = Files::readUpTo(output.temporaryPath(), NativeZip::maxExpandedSize * 2);
+    if (!bytes) {
+        throw std::runtime_error(archivePath.string() + ": too large");
     }
+    // What the client will check first; a bundle it would refuse is not published.
+    NativeZip::validate(*bytes);
+    output.commit();
+    return PackedArchive{bytes->size(), SignedUpdates::hash(*bytes)};
 }
 
 } // namespace quelmar::publish

@@ -1,13 +1,14 @@
 #include "core/SignedUpdates.h"
+#include "system/Files.h"
 #include "tools/Arguments.h"
 #include "tools/Commands.h"
 #include "tools/FeedSigning.h"
-#include "tools/Files.h"
 #include "tools/SigningKey.h"
 
 #include <exception>
 #include <iostream>
 #include <stdexcept>
+#include <string>
 
 namespace quelmar::publish {
 
@@ -17,8 +18,13 @@ int signFeed(std::span<const std::string> arguments) {
     const auto parsed = Arguments::parse(arguments, {"--key", "--output"}, {"--allow-invalid"});
     parsed.expectPositional(1);
     const auto key = SigningKey::read(parsed.requiredOption("--key"));
-    const auto feed = readFile(parsed.positional[0]);
-    const auto envelope = publish::signFeed(feed, key);
+    const auto& source = parsed.positional[0];
+    const auto feed = Files::readUpTo(source, SignedUpdates::maxFeed);
+    if (!feed) {
+        throw std::runtime_error(source + ": larger than any feed a client fetches (" +
+                                 std::to_string(SignedUpdates::maxFeed) + " bytes)");
+    }
+    const auto envelope = publish::signFeed(*feed, key);
 
     // A feed that clients would refuse is a broken release; only tests sign such feeds on purpose.
     if (!parsed.flag("--allow-invalid")) {
@@ -27,11 +33,11 @@ int signFeed(std::span<const std::string> arguments) {
             SignedUpdates::verify(ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
                                   key.publicKeyHex());
         } catch (const std::exception& error) {
-            throw std::runtime_error(parsed.positional[0] + ": clients would refuse this feed: " + error.what());
+            throw std::runtime_error(source + ": clients would refuse this feed: " + error.what());
         }
     }
     if (const auto output = parsed.option("--output")) {
-        replaceFile(*output, envelope);
+        Files::writeAtomically(*output, envelope);
     } else {
         std::cout << envelope << std::flush;
     }

@@ -2,7 +2,7 @@
 
 #include "core/Hex.h"
 #include "core/Sodium.h"
-#include "tools/Files.h"
+#include "system/Files.h"
 
 #include <stdexcept>
 #include <string>
@@ -46,8 +46,13 @@ SigningKey SigningKey::fromSeed(ByteView seed) {
 }
 
 SigningKey SigningKey::read(const std::filesystem::path& keyFile) {
-    const auto bytes = readFile(keyFile);
-    std::string text(bytes.begin(), bytes.end());
+    // A key file holds 64 digits and a line end; anything much larger is no key.
+    auto bytes = Files::readUpTo(keyFile, 4096);
+    if (!bytes) {
+        throw std::runtime_error(keyFile.string() + ": not a private key (64 hexadecimal digits)");
+    }
+    std::string text(bytes->begin(), bytes->end());
+    sodium_memzero(bytes->data(), bytes->size());
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
         text.pop_back();
     }
@@ -85,10 +90,10 @@ void SigningKey::write(const std::filesystem::path& base) const {
         }
     }
     auto seedText = seedHex() + "\n";
-    writeNewFile(keyFile, seedText, 0600);
+    Files::writeNewFile(keyFile, seedText, 0600);
     sodium_memzero(seedText.data(), seedText.size());
     try {
-        writeNewFile(publicFile, publicKeyHex() + "\n", 0644);
+        Files::writeNewFile(publicFile, publicKeyHex() + "\n", 0644);
     } catch (...) {
         std::filesystem::remove(keyFile);
         throw;

@@ -20,9 +20,6 @@ constexpr std::uint64_t centralHeaderSize = 46;
 constexpr std::uint64_t localHeaderSize = 30;
 constexpr std::uint64_t endSearchWindow = endRecordSize + 0xFFFF;
 
-constexpr std::string_view bundleDirectory = "Quelmar_Monitor.app";
-constexpr std::string_view resourceForkDirectory = "__MACOSX";
-
 constexpr std::uint16_t typeMask = 0xF000;
 constexpr std::uint16_t typeRegular = 0x8000;
 constexpr std::uint16_t typeDirectory = 0x4000;
@@ -179,14 +176,14 @@ void walk(ByteView zip, std::vector<Entry>* accepted) {
         }
 
         if (!isSafePath(name) || !names.insert(nameKey(name, scratch)).second) {
-            fail("ZIP 路径不安全或重复");
+            fail(unsafePath);
         }
 
         const auto mode = static_cast<std::uint16_t>(externalAttributes >> 16);
         const auto fileType = static_cast<std::uint16_t>(mode & typeMask);
         if ((fileType != 0 && fileType != typeRegular && fileType != typeDirectory) || (flags & 1) != 0 ||
             (method != 0 && method != 8)) {
-            fail("ZIP 包含链接、特殊文件或加密内容");
+            fail(linkOrSpecial);
         }
 
         expanded += uncompressedSize;
@@ -202,7 +199,7 @@ void walk(ByteView zip, std::vector<Entry>* accepted) {
         if (dataStart > cdStart || cdStart - dataStart < compressedSize || localNameLength != nameLength ||
             std::string_view(reinterpret_cast<const char*>(zip.data() + lo + localHeaderSize), localNameLength) !=
                 name) {
-            fail("ZIP 本地路径或大小不符");
+            fail(localMismatch);
         }
 
         if (accepted != nullptr) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Structural checks of a client update archive before anything is unpacked: plain ZIP (no ZIP64, one disk),
@@ -13,6 +14,15 @@ namespace quelmar::NativeZip {
 
 inline constexpr std::uint32_t maxEntries = 19999;
 inline constexpr std::uint64_t maxExpandedSize = 1073741824; // 1 GiB, itself allowed
+
+// Every entry lies in the bundle's folder, or in the resource-fork folder that some archivers add.
+inline constexpr std::string_view bundleDirectory = "Quelmar_Monitor.app";
+inline constexpr std::string_view resourceForkDirectory = "__MACOSX";
+
+// The failures an unpacker can also find, worded as the validator words them.
+inline constexpr const char* unsafePath = "ZIP 路径不安全或重复";
+inline constexpr const char* linkOrSpecial = "ZIP 包含链接、特殊文件或加密内容";
+inline constexpr const char* localMismatch = "ZIP 本地路径或大小不符";
 
 enum class EntryType { regular, directory };
 

@@ -25,114 +25,28 @@ const char* const encodingError = "更新清单编码错误";
 const char* const packageError = "更新包信息无效";
 const char* const chunkError = "更新分块信息无效";
 
-bool isJSONSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-// The envelope as the publisher tool writes it: both members once, as plain strings without escapes.
-// Recognised directly because the JSON library reads a long string slowly; any other text (escapes,
-// more members, a byte-order mark, an error) is left to the library, which would read a recognised
-// envelope the same way.
-bool plainEnvelope(std::string_view text, std::string& payload, std::string& signature) {
-    std::size_t at = 0;
-    const auto skipSpace = [&] {
-        while (at < text.size() && isJSONSpace(text[at])) {
-            ++at;
-        }
-    };
-    const auto expect = [&](char c) {
-        skipSpace();
-        if (at < text.size() && text[at] == c) {
-            ++at;
-            return true;
-        }
-        return false;
-    };
-    const auto plainString = [&](std::string_view& out) {
-        if (!expect('"')) {
-            return false;
-        }
-        const auto end = text.find('"', at);
-        if (end == std::string_view::npos) {
-            return false;
-        }
-        out = text.substr(at, end - at);
-        at = end + 1;
-        // No escapes, no control characters, nothing that would need UTF-8 checks.
-        unsigned char outside = 0;
-        for (const char c : out) {
-            const auto byte = static_cast<unsigned char>(c);
-            outside |= static_cast<unsigned char>((byte < 0x20) | (byte > 0x7E) | (byte == '\\'));
-        }
-        return outside == 0;
-    };
-    bool havePayload = false, haveSignature = false;
-    if (!expect('{')) {
-        return false;
-    }
-    for (int member = 0; member < 2; ++member) {
-        std::string_view key, value;
-        if ((member == 1 && !expect(',')) || !plainString(key) || !expect(':') || !plainString(value)) {
-            return false;
-        }
-        if (key == "payload" && !havePayload) {
-            payload = value;
-            havePayload = true;
-        } else if (key == "signature" && !haveSignature) {
-            signature = value;
-            haveSignature = true;
-        } else {
-            return false;
-        }
-    }
-    if (!expect('}')) {
-        return false;
-    }
-    skipSpace();
-    return at == text.size();
-}
-
-void checkChunks(const UpdatePackage& package) {
-    if (!package.chunks || package.chunks->empty() || package.chunks->size() > maxChunks) {
-        throw UPSError("更新分块数量无效");
-    }
-    std::int64_t total = 0;
-    for (const auto& chunk : *package.chunks) {
-        if (chunk.size < 1 || chunk.size > maxChunk || !validHash(chunk.sha256) || !isHTTPSURL(chunk.url)) {
-            throw UPSError(chunkError);
-        }
-        total += chunk.size; // at most 200 MiB: no overflow
-    }
-    if (total != package.size) {
-        throw UPSError("更新分块总长度不符");
-    }
+bool validSize(std::int64_t size, std::int64_t most) {
+    return size >= 1 && size <= most;
 }
 
 void checkPackage(const UpdatePackage& package) {
     Version{package.version};
-    if (package.size < 1 || package.size > maxPackage || !validHash(package.sha256) || !isHTTPSURL(package.url)) {
+    if (!validSize(package.size, maxPackage) || !validHash(package.sha256) || !isHTTPSURL(package.url)) {
         throw UPSError(packageError);
     }
-    if (!package.transport || *package.transport == "korvan-contents") {
-        return;
-    }
-    if (*package.transport != "raw-chunks") {
+    if (package.transport && package.transport != UpdatePackage::korvanContents &&
+        package.transport != UpdatePackage::rawChunks) {
         throw UPSError("不支持的下载方式");
     }
-    checkChunks(package);
+    checkSizeAndChunks(package);
 }
 
 } // namespace
 
 UpdateFeed verify(ByteView data, std::string_view key) {
-    std::string payloadText, signatureText;
-    if (!plainEnvelope(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), payloadText,
-                       signatureText)) {
-        const auto envelope = json::parse(data.begin(), data.end());
-        payloadText = envelope.at("payload").get<std::string>();
-        signatureText = envelope.at("signature").get<std::string>();
-    }
-
+    const auto envelope = json::parse(data.begin(), data.end());
+    const auto payloadText = envelope.at("payload").get<std::string>();
+    const auto signatureText = envelope.at("signature").get<std::string>();
     const auto payload = decodeBase64(payloadText);
     if (!payload) {
         throw UPSError(encodingError);
@@ -152,7 +66,7 @@ UpdateFeed verify(ByteView data, std::string_view key) {
         throw UPSError("更新清单签名无效，已拒绝更新");
     }
 
-    auto feed = decodeFeed(*payload);
+    auto feed = json::parse(payload->begin(), payload->end()).get<UpdateFeed>();
     if (feed.schema != 1) {
         throw UPSError("不支持的更新清单版本");
     }
@@ -160,6 +74,28 @@ UpdateFeed verify(ByteView data, std::string_view key) {
         checkPackage(package);
     }
     return feed;
+}
+
+void checkSizeAndChunks(const UpdatePackage& package) {
+    if (!validSize(package.size, maxPackage)) {
+        throw UPSError(packageError);
+    }
+    if (package.transport != UpdatePackage::rawChunks) {
+        return;
+    }
+    if (!package.chunks || package.chunks->empty() || package.chunks->size() > maxChunks) {
+        throw UPSError("更新分块数量无效");
+    }
+    std::int64_t total = 0;
+    for (const auto& chunk : *package.chunks) {
+        if (!validSize(chunk.size, maxChunk) || !validHash(chunk.sha256) || !isHTTPSURL(chunk.url)) {
+            throw UPSError(chunkError);
+        }
+        total += chunk.size; // at most 200 MiB: no overflow
+    }
+    if (total != package.size) {
+        throw UPSError("更新分块总长度不符");
+    }
 }
 
 std::optional<UpdatePackage> newerNative(const UpdateFeed& feed, std::string_view current) {

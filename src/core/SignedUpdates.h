@@ -26,6 +26,10 @@ inline constexpr std::string_view platform = BuildConfig::platform;
 // package. Throws UPSError with the user-facing message, or the JSON decoder's error unchanged.
 UpdateFeed verify(ByteView data, std::string_view key);
 
+// The part of verify's package rules that bounds a download: size in 1 … maxPackage and, for "raw-chunks",
+// the chunk rules (count, each chunk's size, digest and address, their sum). Throws verify's UPSError.
+void checkSizeAndChunks(const UpdatePackage& package);
+
 // The newest "native" client package for this platform that is newer than current, the first listed
 // among equals. Throws UPSError when a version does not parse.
 std::optional<UpdatePackage> newerNative(const UpdateFeed& feed, std::string_view current);

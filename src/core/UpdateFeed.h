@@ -1,11 +1,10 @@
 #pragma once
 
-#include "core/Bytes.h"
-
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quelmar {
@@ -30,9 +29,14 @@ struct UpdatePackage {
     std::string url;
     std::int64_t size = 0;
     std::string sha256;
-    std::optional<std::string> transport; // absent: one plain download; "raw-chunks"; "korvan-contents"
+    std::optional<std::string> transport; // absent: one plain download; else one of the two below
     std::optional<std::vector<UpdateChunk>> chunks;
     std::optional<std::string> notes;
+
+    // Pieces listed in chunks, each fetched on its own.
+    static constexpr std::string_view rawChunks = "raw-chunks";
+    // A JSON reply whose "content" holds the package in Base64.
+    static constexpr std::string_view korvanContents = "korvan-contents";
 
     // kind-(platform, else model, else nothing)-version, e.g. "monitor-linux-1.4.0".
     std::string id() const;
@@ -47,15 +51,15 @@ struct UpdateFeed {
     bool operator==(const UpdateFeed&) const = default;
 };
 
+// value when it is a JSON object; otherwise the decoder's own type_error, as get<T>() of a record throws it.
+const nlohmann::json& jsonObject(const nlohmann::json& value);
+
 // Member-by-member with strict JSON types: a wrong type or a missing required member throws the
 // decoder's own error (nlohmann::json::exception). Integers must be JSON integers that fit 64 bits.
 // An optional member that is null counts as absent; unknown members are ignored.
 void from_json(const nlohmann::json& json, UpdateChunk& chunk);
 void from_json(const nlohmann::json& json, UpdatePackage& package);
 void from_json(const nlohmann::json& json, UpdateFeed& feed);
-
-// Parses feed JSON into the records with the rules of from_json: the same values, and the same errors.
-UpdateFeed decodeFeed(ByteView json);
 
 // The same keys; absent optional members (and an empty hardware list) are left out.
 void to_json(nlohmann::json& json, const UpdateChunk& chunk);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/NativeZip.h"
+
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -8,7 +10,7 @@
 // CFBundleExecutable), the seal manifest in Contents/.
 namespace quelmar::Bundle {
 
-inline constexpr std::string_view name = "Quelmar_Monitor.app";
+inline constexpr std::string_view name = NativeZip::bundleDirectory;
 inline constexpr std::string_view infoPlist = "Contents/Info.plist";
 inline constexpr std::string_view executableDirectory = "Contents/bin";
 

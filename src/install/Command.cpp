@@ -2,14 +2,15 @@
 
 #include "core/ToolFailure.h"
 #include "core/UTF8.h"
-#include "install/Processes.h"
+#include "system/Descriptor.h"
+#include "system/Files.h"
+#include "system/Processes.h"
 
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,41 +21,33 @@ std::string run(const std::string& executable, const std::vector<std::string>& a
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
         throw std::system_error(errno, std::generic_category(), "pipe");
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-
-    pid_t pid = 0;
-    try {
-        pid = Processes::spawn(executable, arguments, actions, nullptr);
-    } catch (...) {
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(pipeEnds[0]);
-        ::close(pipeEnds[1]);
-        throw;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
+    Descriptor readEnd(pipeEnds[0]);
+    Descriptor writeEnd(pipeEnds[1]);
+    Processes::FileActions actions;
+    actions.duplicate(writeEnd.get(), STDOUT_FILENO)
+        .duplicate(writeEnd.get(), STDERR_FILENO)
+        .open(STDIN_FILENO, "/dev/null", O_RDONLY);
+    const pid_t pid = Processes::spawn(executable, arguments, actions);
+    writeEnd.reset();
 
     // Read to the end before waiting, so that a tool with much output never blocks on a full pipe.
     std::string output;
-    char buffer[65536];
-    while (true) {
-        const ssize_t n = ::read(pipeEnds[0], buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        output.append(buffer, static_cast<std::size_t>(n));
+    try {
+        Files::readToEnd(
+            readEnd.get(),
+            [&](ByteView block) {
+                output.append(reinterpret_cast<const char*>(block.data()), block.size());
+                return true;
+            },
+            executable);
+    } catch (...) {
+        // Not left behind as a zombie; with the pipe closed it cannot block on writing.
+        readEnd.reset();
+        Processes::wait(pid);
+        throw;
     }
-    ::close(pipeEnds[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    readEnd.reset();
+    const int status = Processes::wait(pid);
     if (!isValidUTF8(output)) {
         output.clear();
     }

@@ -1,8 +1,8 @@
 #include "core/UPSError.h"
 #include "install/Bundle.h"
 #include "install/NativeInstaller.h"
-#include "install/Processes.h"
 #include "system/Files.h"
+#include "system/Processes.h"
 #include "system/Uuid.h"
 
 #include <charconv>
@@ -12,6 +12,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -22,10 +23,6 @@ namespace quelmar::NativeInstaller {
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr int exitProbes = 60;
-constexpr int acknowledgementPolls = 45;
-constexpr auto pause = std::chrono::seconds(1);
 
 // Each attempt starts a fresh log. Both streams append, so a stray line on standard error never lands under a
 // later line of standard output.
@@ -53,13 +50,11 @@ void redirectToLog() {
 
 void logLine(const std::string& text) {
     const std::string line = text + "\n";
-    std::size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t n = ::write(STDOUT_FILENO, line.data() + written, line.size() - written);
-        if (n <= 0) {
-            return;
-        }
-        written += static_cast<std::size_t>(n);
+    try {
+        Files::writeAll(STDOUT_FILENO, ByteView(reinterpret_cast<const std::uint8_t*>(line.data()), line.size()),
+                        "install.log");
+    } catch (const std::system_error&) {
+        // Without a log the helper still does its work.
     }
 }
 
@@ -109,7 +104,7 @@ bool acknowledged(const fs::path& ready, const std::string& token, const std::st
 
 } // namespace
 
-int installFromHelper(const std::vector<std::string>& arguments) {
+int installFromHelper(const std::vector<std::string>& arguments, const HelperTimes& times) {
     ::setsid();
     redirectToLog();
 
@@ -134,8 +129,8 @@ int installFromHelper(const std::vector<std::string>& arguments) {
     try {
         validate(newApp, version);
 
-        for (int probe = 0; probe < exitProbes && Processes::isRunning(*pid); ++probe) {
-            std::this_thread::sleep_for(pause);
+        for (int probe = 0; probe < times.exitProbes && Processes::isRunning(*pid); ++probe) {
+            std::this_thread::sleep_for(times.pause);
         }
         if (Processes::isRunning(*pid)) {
             throw UPSError("原客户端未退出，取消更新");
@@ -147,14 +142,14 @@ int installFromHelper(const std::vector<std::string>& arguments) {
 
         mayHaveStarted = true;
         const auto token = randomUUID();
-        const auto ready = stage / "ready.json";
+        const auto ready = stage / readyFile;
         openBundle(target, {"--update-ready", ready.string(), "--update-token", token});
 
         bool done = false;
-        for (int poll = 0; poll < acknowledgementPolls && !done; ++poll) {
+        for (int poll = 0; poll < times.acknowledgementPolls && !done; ++poll) {
             done = acknowledged(ready, token, version);
             if (!done) {
-                std::this_thread::sleep_for(pause);
+                std::this_thread::sleep_for(times.pause);
             }
         }
         if (!done) {
@@ -172,7 +167,7 @@ int installFromHelper(const std::vector<std::string>& arguments) {
     try {
         if (mayHaveStarted) {
             Processes::terminateInside(target);
-            std::this_thread::sleep_for(pause);
+            std::this_thread::sleep_for(times.pause);
             fs::rename(target, stage / "failed.app");
         }
         fs::rename(previous, target);

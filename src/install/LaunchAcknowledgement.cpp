@@ -32,7 +32,7 @@ void acknowledgeLaunch(const std::vector<std::string>& arguments) {
     }
     // The client never writes elsewhere on request.
     const std::filesystem::path path(*ready);
-    if (path.filename() != "ready.json" || !path.parent_path().filename().string().starts_with(stagePrefix)) {
+    if (path.filename() != readyFile || !path.parent_path().filename().string().starts_with(stagePrefix)) {
         return;
     }
     try {

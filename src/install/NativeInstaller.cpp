@@ -5,13 +5,13 @@
 #include "core/SignedUpdates.h"
 #include "core/UPSError.h"
 #include "install/Bundle.h"
-#include "install/Processes.h"
 #include "install/PropertyList.h"
 #include "install/SealedBundle.h"
 #include "install/TrustedKey.h"
-#include "system/Uuid.h"
 #include "install/ZipExtraction.h"
 #include "system/Files.h"
+#include "system/Processes.h"
+#include "system/Uuid.h"
 
 #include <cerrno>
 #include <system_error>

@@ -2,6 +2,7 @@
 
 #include "core/Bytes.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -22,6 +23,8 @@ struct StagedUpdate {
 namespace NativeInstaller {
 
 inline constexpr std::string_view stagePrefix = ".quelmar-native-update-";
+// The new client's launch acknowledgement, in the staging directory.
+inline constexpr std::string_view readyFile = "ready.json";
 
 // The installed bundle the running client came from, links resolved. Throws UPSError when it is no bundle, lies
 // in a download or mounted location, or cannot be replaced.
@@ -42,9 +45,17 @@ void validateWith(const std::filesystem::path& app, const std::string& version, 
 // Copies the running executable to "installer" in the stage and starts it as the helper; does not wait.
 void launch(const StagedUpdate& update);
 
+// How long the helper waits: probes of the old client until it has exited, polls for the new client's
+// acknowledgement, each a pause apart, and one pause for a failed new client to end after SIGTERM.
+struct HelperTimes {
+    int exitProbes = 60;
+    int acknowledgementPolls = 45;
+    std::chrono::milliseconds pause{1000};
+};
+
 // The helper: waits for the old client, swaps the bundles, starts the new client and waits for its
 // acknowledgement, rolling back when it does not come. Returns 0 installed, 1 failed, 2 arguments refused.
-int installFromHelper(const std::vector<std::string>& arguments);
+int installFromHelper(const std::vector<std::string>& arguments, const HelperTimes& times = {});
 
 // Writes the launch acknowledgement when the arguments carry "--update-ready PATH" and "--update-token TOKEN"
 // and PATH is a "ready.json" in a staging directory; otherwise, and on any error, does nothing.

@@ -1,7 +1,8 @@
 #include "install/SealedBundle.h"
 
+#include "core/Sha256.h"
 #include "core/ToolFailure.h"
-#include "install/Sha256Stream.h"
+#include "system/Descriptor.h"
 #include "system/Files.h"
 
 #include <algorithm>
@@ -26,19 +27,15 @@ namespace {
 BundleSeal::Item fileItem(const fs::path& path, std::string relative) {
     // Opened without following a link, then judged by what was opened, so that a swap after listing changes
     // nothing.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) {
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (file.get() < 0) {
         if (errno == ELOOP) {
             fail("a link is not allowed in the bundle: " + relative);
         }
         throw std::system_error(errno, std::generic_category(), path.string());
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
     struct stat status {};
-    if (::fstat(fd, &status) != 0) {
+    if (::fstat(file.get(), &status) != 0) {
         throw std::system_error(errno, std::generic_category(), path.string());
     }
     if (!S_ISREG(status.st_mode)) {
@@ -51,7 +48,15 @@ BundleSeal::Item fileItem(const fs::path& path, std::string relative) {
     item.path = std::move(relative);
     item.mode = static_cast<std::uint32_t>(status.st_mode & 07777);
     item.size = static_cast<std::uint64_t>(status.st_size);
-    item.sha256 = sha256OfDescriptor(fd, path);
+    Sha256 hash;
+    Files::readToEnd(
+        file.get(),
+        [&](ByteView block) {
+            hash.update(block);
+            return true;
+        },
+        path.string());
+    item.sha256 = hash.finish();
     return item;
 }
 

@@ -2,16 +2,15 @@
 
 #include "core/ToolFailure.h"
 #include "core/UPSError.h"
+#include "install/LibArchive.h"
 
 #include <cerrno>
 #include <clocale>
 #include <map>
-#include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 
-#include <archive.h>
-#include <archive_entry.h>
 #include <locale.h>
 #include <sys/stat.h>
 
@@ -21,9 +20,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const mismatch = "ZIP 本地路径或大小不符";
-const char* const linkOrSpecial = "ZIP 包含链接、特殊文件或加密内容";
-const char* const unsafePath = "ZIP 路径不安全或重复";
+using NativeZip::linkOrSpecial;
+using NativeZip::unsafePath;
+constexpr const char* mismatch = NativeZip::localMismatch;
 
 constexpr int flags = ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
                       ARCHIVE_EXTRACT_NO_OVERWRITE;
@@ -52,20 +51,12 @@ private:
     locale_t previous_ = static_cast<locale_t>(nullptr);
 };
 
-struct ReadFree {
-    void operator()(archive* a) const { archive_read_free(a); }
-};
-struct WriteFree {
-    void operator()(archive* a) const { archive_write_free(a); }
-};
-
 [[noreturn]] void libarchiveFailure(archive* a, const std::string& name) {
-    const char* text = archive_error_string(a);
-    throw toolFailure("libarchive", (name.empty() ? "" : name + ": ") + (text != nullptr ? text : "unknown error"));
+    throw toolFailure("libarchive", (name.empty() ? "" : name + ": ") + LibArchive::errorText(a, "unknown error"));
 }
 
-bool isResourceFork(const std::string& name) {
-    return name.starts_with("__MACOSX/") || name == "__MACOSX";
+bool isResourceFork(std::string_view name) {
+    return name.substr(0, name.find('/')) == NativeZip::resourceForkDirectory;
 }
 
 void copyData(archive* reader, archive* writer, const std::string& name, std::uint64_t expected, bool write) {
@@ -107,8 +98,8 @@ void extract(ByteView archiveBytes, const std::vector<NativeZip::Entry>& entries
     }
     std::set<std::string> seen;
 
-    const std::unique_ptr<archive, ReadFree> reader(archive_read_new());
-    const std::unique_ptr<archive, WriteFree> writer(archive_write_disk_new());
+    const LibArchive::Reader reader(archive_read_new());
+    const LibArchive::Writer writer(archive_write_disk_new());
     if (!reader || !writer) {
         throw std::bad_alloc();
     }

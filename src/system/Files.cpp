@@ -1,6 +1,8 @@
 #include "system/Files.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
 #include <string>
@@ -23,25 +25,37 @@ namespace {
     throw std::system_error(errno, std::generic_category(), path.string());
 }
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
+} // namespace
+
+void readToEnd(int fd, const std::function<bool(ByteView)>& take, const std::string& name) {
+    std::uint8_t buffer[65536];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            throw std::system_error(errno, std::generic_category(), name);
+        }
+        if (n == 0 || !take(ByteView(buffer, static_cast<std::size_t>(n)))) {
+            return;
         }
     }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
+}
 
-private:
-    int fd_;
-};
-
-} // namespace
+void writeAll(int fd, ByteView content, const std::string& name) {
+    std::size_t written = 0;
+    while (written < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + written, content.size() - written);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            throw std::system_error(errno, std::generic_category(), name);
+        }
+        written += static_cast<std::size_t>(n);
+    }
+}
 
 std::optional<Bytes> readUpTo(const fs::path& path, std::uint64_t maxSize, bool followLinks) {
     const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW)));
@@ -59,65 +73,77 @@ std::optional<Bytes> readUpTo(const fs::path& path, std::uint64_t maxSize, bool 
     if (S_ISREG(status.st_mode)) {
         bytes.reserve(static_cast<std::size_t>(status.st_size));
     }
-    std::uint8_t buffer[65536];
-    while (true) {
-        const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            throwErrno(path);
-        }
-        if (n == 0) {
-            return bytes;
-        }
-        bytes.insert(bytes.end(), buffer, buffer + n);
-        if (bytes.size() > maxSize) {
-            return std::nullopt;
-        }
+    readToEnd(
+        file.get(),
+        [&](ByteView block) {
+            bytes.insert(bytes.end(), block.begin(), block.end());
+            return bytes.size() <= maxSize;
+        },
+        path.string());
+    if (bytes.size() > maxSize) {
+        return std::nullopt;
     }
+    return bytes;
+}
+
+AtomicFile::AtomicFile(fs::path path, unsigned mode)
+    : path_(std::move(path)) {
+    const fs::path directory = path_.has_parent_path() ? path_.parent_path() : fs::path(".");
+    directory_.reset(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (directory_.get() < 0) {
+        throwErrno(directory);
+    }
+    std::string temporary = (directory / ("." + path_.filename().string() + ".XXXXXX")).string();
+    file_.reset(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (file_.get() < 0) {
+        throwErrno(temporary);
+    }
+    temporary_ = std::move(temporary);
+    // Regardless of the umask.
+    if (::fchmod(file_.get(), static_cast<mode_t>(mode)) != 0) {
+        const int error = errno;
+        ::unlink(temporary_.c_str());
+        throw std::system_error(error, std::generic_category(), temporary_.string());
+    }
+}
+
+AtomicFile::~AtomicFile() {
+    if (!committed_) {
+        ::unlink(temporary_.c_str());
+    }
+}
+
+void AtomicFile::commit(bool replace) {
+    if (::fsync(file_.get()) != 0 || ::close(file_.release()) != 0) {
+        throwErrno(temporary_);
+    }
+    if (::renameat2(directory_.get(), temporary_.filename().c_str(), directory_.get(), path_.filename().c_str(),
+                    replace ? 0 : RENAME_NOREPLACE) != 0) {
+        throwErrno(path_);
+    }
+    committed_ = true;
+    // The rename must survive a crash too. A file system that cannot flush a directory says EINVAL; there the
+    // rename is as durable as it makes it.
+    if (::fsync(directory_.get()) != 0 && errno != EINVAL) {
+        throwErrno(temporary_.parent_path());
+    }
+}
+
+void writeAtomically(const fs::path& path, ByteView content, unsigned mode) {
+    AtomicFile file(path, mode);
+    writeAll(file.descriptor(), content, file.temporaryPath().string());
+    file.commit();
 }
 
 void writeAtomically(const fs::path& path, std::string_view content, unsigned mode) {
     writeAtomically(path, ByteView(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()), mode);
 }
 
-void writeAtomically(const fs::path& path, ByteView content, unsigned mode) {
-    std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
-    Descriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (file.get() < 0) {
-        throwErrno(temporary);
-    }
-    try {
-        if (::fchmod(file.get(), mode) != 0) {
-            throwErrno(temporary);
-        }
-        std::size_t written = 0;
-        while (written < content.size()) {
-            const ssize_t n = ::write(file.get(), content.data() + written, content.size() - written);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                throwErrno(temporary);
-            }
-            written += static_cast<std::size_t>(n);
-        }
-        if (::fsync(file.get()) != 0 || ::close(file.release()) != 0) {
-            throwErrno(temporary);
-        }
-        if (::rename(temporary.c_str(), path.c_str()) != 0) {
-            throwErrno(path);
-        }
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
-    }
-    // The rename itself must survive a crash too.
-    const Descriptor parent(::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (parent.get() >= 0) {
-        ::fsync(parent.get());
-    }
+void writeNewFile(const fs::path& path, std::string_view content, unsigned mode) {
+    AtomicFile file(path, mode);
+    writeAll(file.descriptor(), ByteView(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()),
+             file.temporaryPath().string());
+    file.commit(false);
 }
 
 std::optional<Bytes> readFileOfSize(const fs::path& path, std::int64_t size) {
@@ -126,17 +152,22 @@ std::optional<Bytes> readFileOfSize(const fs::path& path, std::int64_t size) {
     if (file.get() < 0 || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != size) {
         return std::nullopt;
     }
-    Bytes bytes(static_cast<std::size_t>(size));
-    std::size_t filled = 0;
-    while (filled < bytes.size()) {
-        const ssize_t n = ::read(file.get(), bytes.data() + filled, bytes.size() - filled);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return std::nullopt;
-        }
-        filled += static_cast<std::size_t>(n);
+    Bytes bytes;
+    bytes.reserve(static_cast<std::size_t>(size));
+    try {
+        readToEnd(
+            file.get(),
+            [&](ByteView block) {
+                const auto wanted = std::min(block.size(), static_cast<std::size_t>(size) - bytes.size());
+                bytes.insert(bytes.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(wanted));
+                return bytes.size() < static_cast<std::size_t>(size);
+            },
+            path.string());
+    } catch (const std::system_error&) {
+        return std::nullopt;
+    }
+    if (bytes.size() != static_cast<std::size_t>(size)) {
+        return std::nullopt;
     }
     return bytes;
 }

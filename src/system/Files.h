@@ -1,22 +1,57 @@
 #pragma once
 
 #include "core/Bytes.h"
+#include "system/Descriptor.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace quelmar::Files {
+
+// Reads the descriptor to its end, handing each block read to take, and stops early when take returns false.
+// Interrupted reads are retried; a failed read throws std::system_error naming `name`.
+void readToEnd(int fd, const std::function<bool(ByteView)>& take, const std::string& name);
+
+// Writes all of content, retrying interrupted and partial writes. Throws std::system_error naming `name`.
+void writeAll(int fd, ByteView content, const std::string& name);
 
 // The whole file, or none when it holds more than maxSize bytes (found out before reading it all).
 // Throws std::system_error naming the file.
 std::optional<Bytes> readUpTo(const std::filesystem::path& path, std::uint64_t maxSize, bool followLinks = true);
 
-// Writes a temporary file beside path, flushes it to disk and renames it over path, so that readers see the
-// old file or the whole new one. Throws std::system_error; leaves no temporary file behind.
+// A new file written beside path under a temporary name, which takes path's name only at commit(), so that readers
+// see the old file or the whole new one. Uncommitted, the temporary file is removed when the object goes.
+// Throws std::system_error; the directory must be open for reading, so that the rename can be flushed too.
+class AtomicFile {
+public:
+    explicit AtomicFile(std::filesystem::path path, unsigned mode = 0644);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    // The temporary file, open for writing; it stays open until commit().
+    int descriptor() const { return file_.get(); }
+    const std::filesystem::path& temporaryPath() const { return temporary_; }
+    // Flushes the file to disk, renames it to path and flushes the directory. Without replace, an existing file at
+    // path stays and commit throws (EEXIST).
+    void commit(bool replace = true);
+
+private:
+    std::filesystem::path path_;
+    std::filesystem::path temporary_;
+    Descriptor directory_;
+    Descriptor file_;
+    bool committed_ = false;
+};
+
+// One AtomicFile with this content: writeAtomically replaces path, writeNewFile never does.
 void writeAtomically(const std::filesystem::path& path, ByteView content, unsigned mode = 0644);
 void writeAtomically(const std::filesystem::path& path, std::string_view content, unsigned mode = 0644);
+void writeNewFile(const std::filesystem::path& path, std::string_view content, unsigned mode);
 
 // The file's bytes when it is a regular file that can be read and holds exactly size bytes; otherwise none.
 std::optional<Bytes> readFileOfSize(const std::filesystem::path& path, std::int64_t size);

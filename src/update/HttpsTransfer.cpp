@@ -165,12 +165,8 @@ HttpsTransfer::HttpsTransfer(Settings settings)
 
 HttpsTransfer::~HttpsTransfer() = default;
 
-void HttpsTransfer::wake() {
-    curl_multi_wakeup(handles_->multi);
-}
-
 void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposition(const ResponseHead&)>& onHead,
-                        const std::function<void(ByteView)>& onBody, const std::function<bool()>& cancelled) {
+                        const std::function<void(ByteView)>& onBody, const std::stop_token& stop) {
     CURL* easy = handles_->easy;
     CURLM* multi = handles_->multi;
     Exchange exchange;
@@ -209,6 +205,10 @@ void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposit
     if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
         throw std::runtime_error("libcurl could not start a transfer");
     }
+    // The only use of the handles off this thread: the callback runs on the thread that requests the
+    // stop, curl_multi_wakeup may be called from any thread, and the callback's destructor waits for a
+    // running call, so no wake outlives this get().
+    const std::stop_callback wake(stop, [multi] { curl_multi_wakeup(multi); });
     CURLcode result = CURLE_OK;
     bool stopped = false;
     int running = 1;
@@ -218,7 +218,7 @@ void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposit
             result = CURLE_OUT_OF_MEMORY;
             break;
         }
-        if (cancelled()) {
+        if (stop.stop_requested()) {
             stopped = true;
             break;
         }

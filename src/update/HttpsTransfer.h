@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace quelmar {
@@ -20,8 +21,8 @@ struct ResponseHead {
 
 enum class BodyDisposition { read, skip };
 
-// One libcurl connection cache and its GET requests, https only, redirects not followed. Only used
-// from one thread at a time; wake() may be called from any thread.
+// One libcurl connection cache and its GET requests, https only, redirects not followed. Used from one
+// thread at a time.
 class HttpsTransfer {
 public:
     struct Settings {
@@ -37,13 +38,10 @@ public:
 
     // onHead decides, before any body byte arrives, whether the body is wanted; onBody then receives
     // it in pieces. An exception from either ends the transfer and comes out of get() unchanged; a
-    // failure of the transfer itself is a NetworkError. cancelled is polled whenever the transfer
-    // wakes; a true answer ends it with a cancellation error.
+    // failure of the transfer itself is a NetworkError. A stop request, from any thread, wakes the
+    // transfer at once and ends it with a cancellation error.
     void get(const std::string& url, const std::function<BodyDisposition(const ResponseHead&)>& onHead,
-             const std::function<void(ByteView)>& onBody, const std::function<bool()>& cancelled);
-
-    // Interrupts a get() that is waiting for the network, so that it polls cancelled at once.
-    void wake();
+             const std::function<void(ByteView)>& onBody, const std::stop_token& stop);
 
 private:
     struct Handles;

@@ -39,23 +39,31 @@ bool isRetryableStatus(long status) {
 
 } // namespace
 
-// The running call's cancellation: the caller's, or the service's own when it shuts down.
+// The running call's stop: requested by the caller, or by the service when it shuts down. Both
+// forwarding callbacks run on the requesting thread and touch nothing but this call's source, whose
+// own callbacks (the transfer's wake, the pause's wait) end before the call does; a callback's
+// destructor waits for it to finish, so none runs once the call is gone.
 class UpdateService::Call {
 public:
-    Call(const Cancellation& caller, const Cancellation& shutdown)
-        : caller_(caller)
-        , shutdown_(shutdown) {}
+    Call(const std::stop_token& caller, const std::stop_token& shutdown)
+        : fromCaller_(caller, Forward{source_})
+        , fromShutdown_(shutdown, Forward{source_}) {}
 
-    bool cancelled() const { return caller_.isCancelled() || shutdown_.isCancelled(); }
+    std::stop_token token() const { return source_.get_token(); }
     void throwIfCancelled() const {
-        if (cancelled()) {
+        if (source_.stop_requested()) {
             throw NetworkError::cancelled();
         }
     }
 
 private:
-    const Cancellation& caller_;
-    const Cancellation& shutdown_;
+    struct Forward {
+        std::stop_source& target;
+        void operator()() const noexcept { target.request_stop(); }
+    };
+    std::stop_source source_; // first: the callbacks below refer to it
+    std::stop_callback<Forward> fromCaller_;
+    std::stop_callback<Forward> fromShutdown_;
 };
 
 UpdateService::Options UpdateService::Options::standard() {
@@ -78,7 +86,7 @@ UpdateService::~UpdateService() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
     }
-    shutdown_.cancel();
+    shutdown_.request_stop();
     jobsChanged_.notify_all();
     thread_.join();
 }
@@ -105,14 +113,7 @@ std::future<T> UpdateService::enqueue(CallOptions options, Body body) {
     auto future = promise->get_future();
     auto job = [this, promise, options = std::move(options), body = std::move(body)] {
         try {
-            const Call call(options.cancellation, shutdown_);
-            const auto wake = [this] {
-                { std::lock_guard lock(pauseMutex_); }
-                pauseEnded_.notify_all();
-                transfer_->wake();
-            };
-            const auto callerWake = options.cancellation.onCancel(wake);
-            const auto shutdownWake = shutdown_.onCancel(wake);
+            const Call call(options.stop, shutdown_.get_token());
             call.throwIfCancelled();
             promise->set_value(body(call, options.progress));
         } catch (...) {
@@ -148,13 +149,16 @@ UpdateFeed UpdateService::runCheck(const Call& call) {
 
 std::filesystem::path UpdateService::runDownload(const UpdatePackage& package, const Call& call,
                                                  const Progress& progress) {
+    // The limits below come from the package: one that the feed's verification would refuse for them
+    // (a negative or huge size) must not reach the network.
+    SignedUpdates::checkSizeAndChunks(package);
     std::filesystem::create_directories(options_.directory);
     Bytes bytes;
     std::string digest;
-    if (package.transport == "raw-chunks") {
+    if (package.transport == UpdatePackage::rawChunks) {
         bytes = downloadChunks(package, call, progress);
         digest = SignedUpdates::hash(bytes);
-    } else if (package.transport == "korvan-contents") {
+    } else if (package.transport == UpdatePackage::korvanContents) {
         bytes = downloadContents(package, call);
         digest = SignedUpdates::hash(bytes);
     } else {
@@ -178,29 +182,24 @@ Bytes UpdateService::downloadChunks(const UpdatePackage& package, const Call& ca
     const auto cache = options_.directory / "chunks";
     std::filesystem::create_directories(cache);
     Bytes bytes;
-    reserveLarge(bytes, static_cast<std::size_t>(std::clamp<std::int64_t>(package.size, 0, SignedUpdates::maxPackage)));
-    for (const auto& chunk : package.chunks.value_or(std::vector<UpdateChunk>{})) {
+    reserveLarge(bytes, static_cast<std::size_t>(package.size));
+    for (const auto& chunk : *package.chunks) {
         call.throwIfCancelled();
-        // The digest names the cache file; only a well-formed one may become a path.
-        const bool cacheable = SignedUpdates::validHash(chunk.sha256);
+        // Checked digests only (checkSizeAndChunks): each names its cache file.
         const auto file = cache / chunk.sha256;
-        std::optional<Bytes> data;
-        if (cacheable) {
-            data = Files::readFileOfSize(file, chunk.size);
-            if (data && SignedUpdates::hash(*data) != chunk.sha256) {
-                data.reset();
-            }
+        auto data = Files::readFileOfSize(file, chunk.size);
+        if (data && SignedUpdates::hash(*data) != chunk.sha256) {
+            data.reset();
         }
         if (!data) {
             data = fetch(chunk.url, chunk.size, call);
-            if (static_cast<std::int64_t>(data->size()) != chunk.size || !cacheable ||
-                SignedUpdates::hash(*data) != chunk.sha256) {
+            if (static_cast<std::int64_t>(data->size()) != chunk.size || SignedUpdates::hash(*data) != chunk.sha256) {
                 throw UPSError("更新分块 SHA-256 校验失败");
             }
             Files::writeAtomically(file, *data);
         }
         bytes.insert(bytes.end(), data->begin(), data->end());
-        if (progress && package.size > 0) {
+        if (progress) {
             progress(static_cast<double>(bytes.size()) / static_cast<double>(package.size));
         }
     }
@@ -210,11 +209,7 @@ Bytes UpdateService::downloadChunks(const UpdatePackage& package, const Call& ca
 Bytes UpdateService::downloadContents(const UpdatePackage& package, const Call& call) {
     const auto reply = fetch(package.url, 2 * package.size + 16384, call);
     const auto response = nlohmann::json::parse(reply.begin(), reply.end());
-    if (!response.is_object()) {
-        throw nlohmann::json::type_error::create(
-            302, std::string("type must be object, but is ") + response.type_name(), &response);
-    }
-    auto content = decodeBase64IgnoringOthers(response.at("content").get<std::string>());
+    auto content = decodeBase64IgnoringOthers(jsonObject(response).at("content").get<std::string>());
     if (!content) {
         throw UPSError("下载内容编码错误");
     }
@@ -297,7 +292,7 @@ Bytes UpdateService::fetchOnce(const std::string& url, std::int64_t limit, const
                 }
                 throw UPSError("下载失败：HTTP " + std::to_string(head.status));
             },
-            onBody, [&] { return call.cancelled(); });
+            onBody, call.token());
         if (!next) {
             return body;
         }
@@ -313,8 +308,11 @@ Bytes UpdateService::fetchOnce(const std::string& url, std::int64_t limit, const
 }
 
 void UpdateService::pause(std::chrono::milliseconds duration, const Call& call) {
-    std::unique_lock lock(pauseMutex_);
-    pauseEnded_.wait_for(lock, duration, [&] { return call.cancelled(); });
+    // Nothing notifies: the wait ends by the stop request or the timeout.
+    std::mutex mutex;
+    std::condition_variable_any stopped;
+    std::unique_lock lock(mutex);
+    stopped.wait_for(lock, call.token(), duration, [] { return false; });
     call.throwIfCancelled();
 }
 

@@ -3,7 +3,6 @@
 #include "core/Bytes.h"
 #include "core/SignedUpdates.h"
 #include "core/UpdateFeed.h"
-#include "update/Cancellation.h"
 
 #include <array>
 #include <chrono>
@@ -16,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -50,8 +50,8 @@ public:
 
     // Hooks of one call. Both functions run on the service's thread; finished must not throw.
     struct CallOptions {
-        Progress progress{}; // download only: fractions from 0 to 1
-        Cancellation cancellation{};
+        Progress progress{};              // download only: fractions from 0 to 1
+        std::stop_token stop{};           // a stop request cancels the call, queued or running
         std::function<void()> finished{}; // once the future holds the result or the error
     };
 
@@ -71,6 +71,7 @@ public:
     std::future<UpdateFeed> check(CallOptions call);
     // Downloads a package of a verified feed and returns the path of the checked file: a new
     // upper-case UUID with "hex" for firmware, "zip" otherwise. A failed download leaves no such file.
+    // A package that breaks the feed's size or chunk rules fails with verify's message before any request.
     std::future<std::filesystem::path> download(UpdatePackage package) {
         return download(std::move(package), CallOptions());
     }
@@ -99,16 +100,13 @@ private:
     void pause(std::chrono::milliseconds duration, const Call& call);
 
     const Options options_;
-    std::unique_ptr<HttpsTransfer> transfer_; // only touched on the service's thread
+    std::unique_ptr<HttpsTransfer> transfer_; // only used on the service's thread
 
-    Cancellation shutdown_;
+    std::stop_source shutdown_;
     std::mutex mutex_; // guards jobs_ and stopping_
     std::condition_variable jobsChanged_;
     std::deque<std::function<void()>> jobs_;
     bool stopping_ = false;
-
-    std::mutex pauseMutex_;
-    std::condition_variable pauseEnded_;
 
     std::thread thread_; // last: starts once everything above exists
 };

@@ -1,7 +1,9 @@
 #include "HexFixtures.h"
+#include "Matchers.h"
 #include "core/UPSError.h"
 #include "install/Command.h"
 
+#include <csignal>
 #include <system_error>
 
 #include <gmock/gmock.h>
@@ -9,7 +11,6 @@
 
 using namespace quelmar;
 using namespace quelmar::test;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -29,15 +30,15 @@ protected:
 
 TEST_F(CommandRun, FailureNamesTheToolAndWhatItPrinted) {
     const auto failing = tool("failing-tool", "printf bad\nexit 3");
-    EXPECT_THAT([&] { Command::run(failing, {}); }, ThrowsMessage<UPSError>("failing-tool 失败：bad"));
+    EXPECT_THAT([&] { Command::run(failing, {}); }, ThrowsUPSError("failing-tool 失败：bad"));
     // The error stream counts as output too; a signal is a failure like any other status.
     const auto loud = tool("loud", "printf 'to out\\n'; printf 'to err' >&2; exit 1");
-    EXPECT_THAT([&] { Command::run(loud, {}); }, ThrowsMessage<UPSError>("loud 失败：to out\nto err"));
+    EXPECT_THAT([&] { Command::run(loud, {}); }, ThrowsUPSError("loud 失败：to out\nto err"));
     const auto killed = tool("killed", "printf dying; kill -9 $$");
-    EXPECT_THAT([&] { Command::run(killed, {}); }, ThrowsMessage<UPSError>("killed 失败：dying"));
+    EXPECT_THAT([&] { Command::run(killed, {}); }, ThrowsUPSError("killed 失败：dying"));
     // Output that is not UTF-8 is shown as nothing.
     const auto binary = tool("binary", "printf '\\377\\376'; exit 1");
-    EXPECT_THAT([&] { Command::run(binary, {}); }, ThrowsMessage<UPSError>("binary 失败："));
+    EXPECT_THAT([&] { Command::run(binary, {}); }, ThrowsUPSError("binary 失败："));
 }
 
 TEST_F(CommandRun, SuccessReturnsEverythingPrinted) {
@@ -58,4 +59,15 @@ TEST_F(CommandRun, AProgramThatCannotStartThrowsThePlatformError) {
     EXPECT_THROW(Command::run((dir / "missing").string(), {}), std::system_error);
     writeFile(dir / "not-executable", "#!/bin/sh\n");
     EXPECT_THROW(Command::run((dir / "not-executable").string(), {}), std::system_error);
+}
+
+TEST_F(CommandRun, AnEndThatCannotBeWaitedForIsNoSuccess) {
+    // With SIGCHLD ignored the kernel reaps the tool itself, so its status can no longer be asked for.
+    const auto failing = tool("failing", "exit 3");
+    struct sigaction ignore {};
+    struct sigaction previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGCHLD, &ignore, &previous), 0);
+    EXPECT_THROW(Command::run(failing, {}), std::system_error);
+    sigaction(SIGCHLD, &previous, nullptr);
 }

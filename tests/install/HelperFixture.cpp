@@ -40,7 +40,13 @@ ProcessResult HelperTest::runHelper(const std::vector<std::string>& arguments, s
     ProcessOptions options;
     options.setEnv["HOME"] = home.string();
     options.timeout = timeout;
-    return runProcess(installer.string(), arguments, options);
+    if (realTimes) {
+        return runProcess(installer.string(), arguments, options);
+    }
+    std::vector<std::string> timed = {std::to_string(times.exitProbes), std::to_string(times.acknowledgementPolls),
+                                      std::to_string(times.pause.count())};
+    timed.insert(timed.end(), arguments.begin(), arguments.end());
+    return runProcess(QUELMAR_TIMED_INSTALLER, timed, options);
 }
 
 ProcessResult HelperTest::install(const fs::path& stage, const std::string& version, pid_t oldClient,

@@ -2,6 +2,7 @@
 
 #include "BundleFixtures.h"
 #include "Process.h"
+#include "install/NativeInstaller.h"
 
 #include <optional>
 
@@ -20,7 +21,8 @@ protected:
     fs::path stageUpdate(const std::string& version, const std::optional<fs::path>& executable = std::nullopt,
                          const std::string& executableName = "quelmar");
 
-    // Runs "installer --install PID TARGET STAGE VERSION" from the stage, as launch() would start it.
+    // Runs "installer --install PID TARGET STAGE VERSION" as launch() would start it: by default the test build
+    // of the helper with `times`, with realTimes the client's own executable at the times it was built with.
     ProcessResult runHelper(const std::vector<std::string>& arguments,
                             std::chrono::seconds timeout = std::chrono::seconds(60));
     ProcessResult install(const fs::path& stage, const std::string& version, pid_t oldClient,
@@ -32,6 +34,8 @@ protected:
 
     TemporaryDirectory dir;
     fs::path apps, home, target, installer;
+    NativeInstaller::HelperTimes times{60, 45, std::chrono::milliseconds(100)};
+    bool realTimes = false;
 };
 
 } // namespace quelmar::test

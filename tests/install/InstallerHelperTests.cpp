@@ -38,6 +38,7 @@ TEST_F(HelperTest, InstallsStartsAndKeepsThePreviousVersion) {
 
 class WrongArguments : public HelperTest, public testing::WithParamInterface<std::vector<std::string>> {};
 TEST_P(WrongArguments, ExitWithTwoAndAnEmptyLog) {
+    realTimes = true; // the client's own dispatch of --install
     fs::create_directories(home / ".vetrola/native-updates");
     writeFile(home / ".vetrola/native-updates/install.log", "earlier run\n");
     std::vector<std::string> arguments = GetParam();

@@ -1,4 +1,5 @@
 #include "BundleFixtures.h"
+#include "Matchers.h"
 #include "core/UPSError.h"
 #include "install/SealedBundle.h"
 
@@ -11,7 +12,6 @@
 
 using namespace quelmar;
 using namespace quelmar::test;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -65,20 +65,19 @@ TEST_F(Sealed, VerifiesAsSealed) {
 }
 
 TEST_F(Sealed, AnotherKeyIsRefused) {
-    EXPECT_THAT(
-        [&] { verify(TestKey(7)); },
-        ThrowsMessage<UPSError>("seal 失败：the signature does not match the publisher key this client trusts"));
+    EXPECT_THAT([&] { verify(TestKey(7)); },
+                ThrowsUPSError("seal 失败：the signature does not match the publisher key this client trusts"));
 }
 
 TEST_F(Sealed, SealingRefusesWhatInstallingWouldChange) {
     ::chmod((bundle / "Contents/bin/quelmar").c_str(), 04755);
-    EXPECT_THAT([&] { sealBundle(bundle); },
-                ThrowsMessage<UPSError>(
-                    "seal 失败：setuid, setgid or sticky bits, which installing removes: Contents/bin/quelmar"));
+    EXPECT_THAT(
+        [&] { sealBundle(bundle); },
+        ThrowsUPSError("seal 失败：setuid, setgid or sticky bits, which installing removes: Contents/bin/quelmar"));
     ::chmod((bundle / "Contents/bin/quelmar").c_str(), 0755);
     fs::create_symlink("bin/quelmar", bundle / "Contents/link");
     EXPECT_THAT([&] { sealBundle(bundle); },
-                ThrowsMessage<UPSError>("seal 失败：a link is not allowed in the bundle: Contents/link"));
+                ThrowsUPSError("seal 失败：a link is not allowed in the bundle: Contents/link"));
 }
 
 TEST_P(TamperedBundle, IsRefused) {
@@ -88,7 +87,7 @@ TEST_P(TamperedBundle, IsRefused) {
     if (const auto at = reason.find("BUNDLE"); at != std::string::npos) {
         reason.replace(at, 6, bundle.string());
     }
-    EXPECT_THAT([&] { verify(); }, ThrowsMessage<UPSError>("seal 失败：" + reason));
+    EXPECT_THAT([&] { verify(); }, ThrowsUPSError("seal 失败：" + reason));
 }
 
 // clang-format off
@@ -156,8 +155,7 @@ TEST_F(Sealed, TheBundleItselfMustBeADirectory) {
     const auto link = other / "Quelmar_Monitor.app";
     fs::create_directory_symlink(bundle, link);
     EXPECT_THAT([&] { SealedBundle::verify(link, TestKey::development().publicKey()); },
-                ThrowsMessage<UPSError>("seal 失败：the bundle is a link: " + link.string()));
-    EXPECT_THAT(
-        [&] { SealedBundle::verify(other / "missing.app", TestKey::development().publicKey()); },
-        ThrowsMessage<UPSError>("seal 失败：the bundle is not a directory: " + (other / "missing.app").string()));
+                ThrowsUPSError("seal 失败：the bundle is a link: " + link.string()));
+    EXPECT_THAT([&] { SealedBundle::verify(other / "missing.app", TestKey::development().publicKey()); },
+                ThrowsUPSError("seal 失败：the bundle is not a directory: " + (other / "missing.app").string()));
 }

@@ -1,4 +1,5 @@
 #include "BundleFixtures.h"
+#include "Matchers.h"
 #include "Process.h"
 #include "core/SignedUpdates.h"
 #include "core/UPSError.h"
@@ -16,7 +17,6 @@
 
 using namespace quelmar;
 using namespace quelmar::test;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -90,7 +90,7 @@ TEST_F(Validation, RefusesAnyOtherIdentityVersionOrImplementation) {
     // clang-format on
     for (const auto& plist : plists) {
         bundleWith(plist);
-        EXPECT_THAT([&] { validate(); }, ThrowsMessage<UPSError>(mismatch)) << plist;
+        EXPECT_THAT([&] { validate(); }, ThrowsUPSError(mismatch)) << plist;
     }
 }
 
@@ -107,7 +107,7 @@ TEST_F(Validation, ReadsBinaryPropertyLists) {
     ASSERT_EQ(converted.status, 0) << converted.err;
     sealBundle(app);
     EXPECT_NO_THROW(validate());
-    EXPECT_THAT([&] { validate("2.1.1"); }, ThrowsMessage<UPSError>(mismatch));
+    EXPECT_THAT([&] { validate("2.1.1"); }, ThrowsUPSError(mismatch));
 }
 
 TEST_F(Validation, ReadAndParseErrorsPassThrough) {
@@ -120,8 +120,8 @@ TEST_F(Validation, ReadAndParseErrorsPassThrough) {
 TEST_F(Validation, TheSealIsCheckedAfterThePropertyList) {
     bundleWith(infoPlist(clientInfo("2.1.0")));
     writeFile(app / "Contents/extra", "");
-    EXPECT_THAT([&] { validate("2.0.0"); }, ThrowsMessage<UPSError>(mismatch));
-    EXPECT_THAT([&] { validate(); }, ThrowsMessage<UPSError>("seal 失败：an unsealed file Contents/extra was added"));
+    EXPECT_THAT([&] { validate("2.0.0"); }, ThrowsUPSError(mismatch));
+    EXPECT_THAT([&] { validate(); }, ThrowsUPSError("seal 失败：an unsealed file Contents/extra was added"));
 }
 
 namespace {
@@ -178,7 +178,7 @@ TEST_F(Staging, UnpacksBesideTheTargetIntoAPrivateDirectory) {
 
 TEST_F(Staging, AFailedValidationRemovesTheStage) {
     const auto archive = package();
-    EXPECT_THAT([&] { NativeInstaller::prepare(archive, target, "2.1"); }, ThrowsMessage<UPSError>(mismatch));
+    EXPECT_THAT([&] { NativeInstaller::prepare(archive, target, "2.1"); }, ThrowsUPSError(mismatch));
     EXPECT_THAT(stagingDirectories(apps), testing::IsEmpty());
 }
 
@@ -187,7 +187,7 @@ TEST_F(Staging, AFileChangedAfterSealingIsRefused) {
         writeFile(bundle / "Contents/Info.plist", infoPlist(clientInfo("2.1.0")) + " ");
     });
     EXPECT_THAT([&] { NativeInstaller::prepare(archive, target, "2.1.0"); },
-                ThrowsMessage<UPSError>("seal 失败：the sealed file Contents/Info.plist was changed"));
+                ThrowsUPSError("seal 失败：the sealed file Contents/Info.plist was changed"));
     EXPECT_THAT(stagingDirectories(apps), testing::IsEmpty());
 }
 
@@ -195,10 +195,10 @@ TEST_F(Staging, ArchivesAreCheckedBeforeAnythingIsCreated) {
     const auto large = dir / "large.zip";
     writeFile(large, "");
     fs::resize_file(large, SignedUpdates::maxPackage + 1);
-    EXPECT_THAT([&] { NativeInstaller::prepare(large, target, "2.1.0"); }, ThrowsMessage<UPSError>("更新包过大"));
+    EXPECT_THAT([&] { NativeInstaller::prepare(large, target, "2.1.0"); }, ThrowsUPSError("更新包过大"));
     // The limit itself is allowed; these zeros are no ZIP.
     fs::resize_file(large, SignedUpdates::maxPackage);
-    EXPECT_THAT([&] { NativeInstaller::prepare(large, target, "2.1.0"); }, ThrowsMessage<UPSError>("ZIP 缺少结束记录"));
+    EXPECT_THAT([&] { NativeInstaller::prepare(large, target, "2.1.0"); }, ThrowsUPSError("ZIP 缺少结束记录"));
     EXPECT_THROW(NativeInstaller::prepare(dir / "missing.zip", target, "2.1.0"), std::system_error);
     EXPECT_THAT(stagingDirectories(apps), testing::IsEmpty());
     // A target whose folder does not exist gets no stage either.
@@ -210,21 +210,21 @@ TEST(CurrentTarget, RefusesDownloadAndDiskImageLocations) {
     for (const std::string path :
          {"/private/var/folders/x/AppTranslocation/ABC/d/Quelmar_Monitor.app", "/Volumes/Quelmar/Quelmar_Monitor.app",
           "/opt/quelmar", "/opt/Quelmar_Monitor.app.bak"}) {
-        EXPECT_THAT([&] { NativeInstaller::checkedTarget(path); }, ThrowsMessage<UPSError>(moveFirst)) << path;
+        EXPECT_THAT([&] { NativeInstaller::checkedTarget(path); }, ThrowsUPSError(moveFirst)) << path;
     }
     // The test program itself lies in no bundle.
-    EXPECT_THAT([] { NativeInstaller::currentTarget(); }, ThrowsMessage<UPSError>(moveFirst));
+    EXPECT_THAT([] { NativeInstaller::currentTarget(); }, ThrowsUPSError(moveFirst));
 
     TemporaryDirectory dir;
     const auto bundle = dir / "Quelmar_Monitor.app";
     fs::create_directory(bundle);
     EXPECT_EQ(NativeInstaller::checkedTarget(bundle), bundle);
     EXPECT_THAT([&] { NativeInstaller::checkedTarget(dir / "missing.app"); },
-                ThrowsMessage<UPSError>("应用目录不可写，请移到 ~/Applications 后重试"));
+                ThrowsUPSError("应用目录不可写，请移到 ~/Applications 后重试"));
     if (::geteuid() != 0) {
         fs::permissions(dir.path(), fs::perms(0555));
         EXPECT_THAT([&] { NativeInstaller::checkedTarget(bundle); },
-                    ThrowsMessage<UPSError>("应用目录不可写，请移到 ~/Applications 后重试"));
+                    ThrowsUPSError("应用目录不可写，请移到 ~/Applications 后重试"));
         fs::permissions(dir.path(), fs::perms(0755));
     }
 }

@@ -1,5 +1,7 @@
 #include "Process.h"
 
+#include "system/Processes.h"
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -8,7 +10,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,15 +41,6 @@ std::vector<std::string> buildEnvironment(const ProcessOptions& options) {
     return out;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-    std::vector<char*> out;
-    for (auto& s : strings) {
-        out.push_back(s.data());
-    }
-    out.push_back(nullptr);
-    return out;
-}
-
 } // namespace
 
 ProcessResult runProcess(const std::string& executable, const std::vector<std::string>& arguments,
@@ -57,32 +49,26 @@ ProcessResult runProcess(const std::string& executable, const std::vector<std::s
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
         throw std::system_error(errno, std::generic_category(), "pipe");
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    Processes::FileActions actions;
+    actions.duplicate(outPipe[1], STDOUT_FILENO)
+        .duplicate(errPipe[1], STDERR_FILENO)
+        .open(STDIN_FILENO, "/dev/null", O_RDONLY);
     if (options.workingDirectory) {
-        posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory->c_str());
+        actions.changeDirectory(options.workingDirectory->c_str());
     }
-    std::vector<std::string> argv{executable};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    auto envStrings = buildEnvironment(options);
-    auto argvPointers = pointers(argv);
-    auto envPointers = pointers(envStrings);
-
+    const auto environment = buildEnvironment(options);
     const auto started = std::chrono::steady_clock::now();
     pid_t pid = 0;
-    const int spawned =
-        posix_spawn(&pid, executable.c_str(), &actions, nullptr, argvPointers.data(), envPointers.data());
-    posix_spawn_file_actions_destroy(&actions);
+    try {
+        pid = Processes::spawn(executable, arguments, actions, nullptr, &environment);
+    } catch (...) {
+        for (const int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
+            close(fd);
+        }
+        throw;
+    }
     close(outPipe[1]);
     close(errPipe[1]);
-    if (spawned != 0) {
-        close(outPipe[0]);
-        close(errPipe[0]);
-        throw std::system_error(spawned, std::generic_category(), "posix_spawn " + executable);
-    }
 
     ProcessResult result;
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
@@ -112,9 +98,7 @@ ProcessResult runProcess(const std::string& executable, const std::vector<std::s
             }
         }
     }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    const int status = Processes::wait(pid);
     result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;

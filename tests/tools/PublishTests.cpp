@@ -136,6 +136,14 @@ TEST_F(Publish, ReportsBadKeysAndCommandLines) {
     const auto missing = runTool({"sign-feed", "--key", path("none.key").string(), path("feed.json").string()});
     EXPECT_EQ(missing.status, 1);
     EXPECT_THAT(missing.err, HasSubstr("No such file or directory"));
+    // Reads stop at what a key or a feed can hold: an endless file is refused, not read to its end.
+    const auto endlessKey = runTool({"sign-feed", "--key", "/dev/zero", path("feed.json").string()});
+    EXPECT_EQ(endlessKey.status, 1);
+    EXPECT_THAT(endlessKey.err, HasSubstr("not a private key"));
+    ASSERT_EQ(runTool({"keygen", path("k").string()}).status, 0);
+    const auto endlessFeed = runTool({"sign-feed", "--key", path("k.key").string(), "/dev/zero"});
+    EXPECT_EQ(endlessFeed.status, 1);
+    EXPECT_THAT(endlessFeed.err, HasSubstr("larger than any feed a client fetches"));
 
     for (const std::vector<std::string>& arguments :
          std::vector<std::vector<std::string>>{{},

@@ -1,4 +1,5 @@
 #include "HttpsServer.h"
+#include "Matchers.h"
 #include "SignedFeeds.h"
 #include "core/SignedUpdates.h"
 #include "core/UPSError.h"
@@ -7,10 +8,12 @@
 
 #include <atomic>
 #include <fstream>
+#include <limits>
 #include <mutex>
 #include <random>
 #include <regex>
 #include <set>
+#include <stop_token>
 #include <thread>
 
 #include <gmock/gmock.h>
@@ -21,7 +24,6 @@ using namespace quelmar::test;
 using namespace std::chrono_literals;
 using nlohmann::json;
 using testing::ElementsAre;
-using testing::ThrowsMessage;
 namespace fs = std::filesystem;
 
 namespace {
@@ -67,18 +69,6 @@ NetworkError networkError(std::future<T>& future) {
     }
     ADD_FAILURE() << "succeeded";
     return NetworkError(NetworkError::Kind::other, "succeeded");
-}
-
-template <typename T>
-std::string upsError(std::future<T>& future) {
-    try {
-        future.get();
-    } catch (const UPSError& error) {
-        return error.message();
-    } catch (const std::exception& error) {
-        return std::string("not a UPSError: ") + error.what();
-    }
-    return "succeeded";
 }
 
 class UpdateServiceTest : public testing::Test {
@@ -198,13 +188,13 @@ TEST_F(UpdateServiceTest, RefusesPlainHTTPBeforeAnyRequest) {
     auto plain = served("client.zip", randomBytes(10));
     plain.url = server.plainURL("/files/client.zip");
     auto future = service->download(plain);
-    EXPECT_EQ(upsError(future), "更新地址必须使用 HTTPS");
+    EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("更新地址必须使用 HTTPS"));
 
     auto options = this->options();
     options.feedURL = server.plainURL("/files/feed.json");
     restart(options);
     auto check = service->check();
-    EXPECT_EQ(upsError(check), "更新地址必须使用 HTTPS");
+    EXPECT_THAT([&] { check.get(); }, ThrowsUPSError("更新地址必须使用 HTTPS"));
     EXPECT_TRUE(server.log().empty());
 }
 
@@ -224,7 +214,7 @@ TEST_F(UpdateServiceTest, RefusesARedirectAwayFromHTTPSWithoutFollowingIt) {
     served("client.zip", bytes);
     for (const auto& target : {server.plainURL("/files/client.zip"), std::string("ftp://127.0.0.1/client.zip")}) {
         auto future = service->download(package("/redirect-to?url=" + target, bytes));
-        EXPECT_EQ(upsError(future), "下载响应或重定向不安全") << target;
+        EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("下载响应或重定向不安全")) << target;
     }
     for (const auto& entry : server.log()) {
         EXPECT_EQ(entry["scheme"], "https") << entry.dump();
@@ -242,14 +232,14 @@ TEST_F(UpdateServiceTest, BoundsTheNumberOfRedirects) {
 
 TEST_F(UpdateServiceTest, NotFoundFailsAtOnce) {
     auto future = service->download(package("/status/404", randomBytes(10)));
-    EXPECT_EQ(upsError(future), "下载失败：HTTP 404");
+    EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("下载失败：HTTP 404"));
     EXPECT_EQ(server.requestCount(), 1u);
 }
 
 class FinalStatus : public UpdateServiceTest, public testing::WithParamInterface<int> {};
 TEST_P(FinalStatus, IsNotRetried) {
     auto future = service->download(package("/status/" + std::to_string(GetParam()), randomBytes(10)));
-    EXPECT_EQ(upsError(future), "下载失败：HTTP " + std::to_string(GetParam()));
+    EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("下载失败：HTTP " + std::to_string(GetParam())));
     EXPECT_EQ(server.requestCount(), 1u);
 }
 // 302 and 301 here come without a Location: nothing to follow.
@@ -295,10 +285,10 @@ TEST_F(UpdateServiceTest, AcceptsExactlyTheLimitWhateverTheServerAnnounces) {
 
     auto shorter = package("/unannounced/client.zip", ByteView(bytes).first(bytes.size() - 1));
     auto over = service->download(shorter);
-    EXPECT_EQ(upsError(over), "下载文件超过限制");
+    EXPECT_THAT([&] { over.get(); }, ThrowsUPSError("下载文件超过限制"));
 
     auto announced = service->download(package("/declared/40001", bytes));
-    EXPECT_EQ(upsError(announced), "下载文件过大");
+    EXPECT_THAT([&] { announced.get(); }, ThrowsUPSError("下载文件过大"));
     EXPECT_EQ(requestsFor("/declared/"), 1u);
 }
 
@@ -315,7 +305,7 @@ TEST_F(UpdateServiceTest, ChecksTheFeedWithinItsLimit) {
     options.feedURL = server.url("/unannounced/feed.json");
     restart(options);
     auto over = service->check();
-    EXPECT_EQ(upsError(over), "下载文件超过限制");
+    EXPECT_THAT([&] { over.get(); }, ThrowsUPSError("下载文件超过限制"));
 }
 
 TEST_F(UpdateServiceTest, CheckPassesVerificationErrorsOn) {
@@ -324,7 +314,7 @@ TEST_F(UpdateServiceTest, CheckPassesVerificationErrorsOn) {
     envelope["signature"] = json::parse(signedEnvelope("{}"))["signature"];
     server.addFile("feed.json", envelope.dump());
     auto bad = service->check();
-    EXPECT_EQ(upsError(bad), "更新清单签名无效，已拒绝更新");
+    EXPECT_THAT([&] { bad.get(); }, ThrowsUPSError("更新清单签名无效，已拒绝更新"));
 
     server.addFile("feed.json", "<html>");
     auto garbage = service->check();
@@ -366,16 +356,16 @@ TEST_F(UpdateServiceTest, ASlowButSteadyBodyIsNotTimedOut) {
 TEST_F(UpdateServiceTest, CancellationStopsATransferAndIsNotRetried) {
     const auto bytes = randomBytes(64 * 16384);
     server.addFile("client.zip", bytes);
-    Cancellation cancellation;
+    std::stop_source cancellation;
     std::atomic<bool> finished = false;
     auto future =
         service->download(package("/slow/client.zip?delay=100", bytes), {.progress =
                                                                              [&](double value) {
                                                                                  if (value > 0) {
-                                                                                     cancellation.cancel();
+                                                                                     cancellation.request_stop();
                                                                                  }
                                                                              },
-                                                                         .cancellation = cancellation,
+                                                                         .stop = cancellation.get_token(),
                                                                          .finished = [&] { finished = true; }});
     ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
     while (!finished) { // called once the future is ready
@@ -390,23 +380,48 @@ TEST_F(UpdateServiceTest, CancellationEndsThePauseBetweenAttempts) {
     auto options = this->options();
     options.pauses = {60s, 60s};
     restart(options);
-    Cancellation cancellation;
-    auto future = service->download(package("/status/503", randomBytes(10)), {.cancellation = cancellation});
+    std::stop_source cancellation;
+    auto future = service->download(package("/status/503", randomBytes(10)), {.stop = cancellation.get_token()});
     while (server.requestCount() == 0) {
         std::this_thread::sleep_for(10ms);
     }
-    cancellation.cancel();
+    cancellation.request_stop();
     ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
     EXPECT_EQ(networkError(future).kind(), NetworkError::Kind::cancelled);
     EXPECT_EQ(server.requestCount(), 1u);
 }
 
 TEST_F(UpdateServiceTest, ACallCancelledBeforeItRunsSendsNothing) {
-    Cancellation cancellation;
-    cancellation.cancel();
-    auto future = service->download(served("client.zip", randomBytes(10)), {.cancellation = cancellation});
+    std::stop_source cancellation;
+    cancellation.request_stop();
+    auto future = service->download(served("client.zip", randomBytes(10)), {.stop = cancellation.get_token()});
     EXPECT_EQ(networkError(future).kind(), NetworkError::Kind::cancelled);
     EXPECT_TRUE(server.log().empty());
+}
+
+// The stop request wakes a transfer that waits for bytes: the call ends well within the one-second
+// slices the transfer polls in otherwise, let alone the idle timeout.
+TEST_F(UpdateServiceTest, CancellationEndsAStalledTransferAtOnce) {
+    auto options = this->options();
+    options.idleTimeout = 60s;
+    restart(options);
+    const auto bytes = randomBytes(100000);
+    server.addFile("client.zip", bytes);
+    std::stop_source cancellation;
+    std::atomic<bool> receiving = false;
+    auto future = service->download(
+        package("/stall/client.zip", bytes),
+        {.progress = [&](double value) { receiving = receiving || value > 0; }, .stop = cancellation.get_token()});
+    while (!receiving) {
+        std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(200ms); // the first half has arrived; the rest never comes
+    const auto start = std::chrono::steady_clock::now();
+    cancellation.request_stop();
+    ASSERT_EQ(future.wait_for(20s), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_EQ(networkError(future).kind(), NetworkError::Kind::cancelled);
+    EXPECT_EQ(server.requestCount(), 1u);
 }
 
 TEST_F(UpdateServiceTest, CallsRunOneAtATimeInOrder) {
@@ -464,14 +479,14 @@ TEST_F(UpdateServiceTest, APackageThatDoesNotMatchLeavesNoFile) {
     shortByOne.size = static_cast<std::int64_t>(bytes.size());
     shortByOne.sha256 = SignedUpdates::hash(bytes);
     auto future = service->download(shortByOne);
-    EXPECT_EQ(upsError(future), "更新包 SHA-256 校验失败");
+    EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("更新包 SHA-256 校验失败"));
 
     auto changed = bytes;
     changed[1234] ^= 0x80;
     auto differs = served("client.zip", changed);
     differs.sha256 = SignedUpdates::hash(bytes);
     auto second = service->download(differs);
-    EXPECT_EQ(upsError(second), "更新包 SHA-256 校验失败");
+    EXPECT_THAT([&] { second.get(); }, ThrowsUPSError("更新包 SHA-256 校验失败"));
     EXPECT_TRUE(packageFiles().empty());
 }
 
@@ -548,7 +563,7 @@ TEST_F(UpdateServiceTest, ABadChunkStopsTheDownloadAndKeepsTheGoodOnes) {
     wrong[0] ^= 1;
     server.addFile("chunk1", wrong);
     auto future = service->download(package);
-    EXPECT_EQ(upsError(future), "更新分块 SHA-256 校验失败");
+    EXPECT_THAT([&] { future.get(); }, ThrowsUPSError("更新分块 SHA-256 校验失败"));
     EXPECT_TRUE(fs::exists(directory() / "chunks" / package.chunks->at(0).sha256));
     EXPECT_FALSE(fs::exists(directory() / "chunks" / package.chunks->at(1).sha256));
     EXPECT_EQ(requestsFor("/files/chunk2"), 0u);
@@ -557,7 +572,7 @@ TEST_F(UpdateServiceTest, ABadChunkStopsTheDownloadAndKeepsTheGoodOnes) {
     // A chunk longer than announced is over its limit.
     server.addFile("chunk1", Bytes(1001, 0));
     auto longer = service->download(package);
-    EXPECT_EQ(upsError(longer), "下载文件过大");
+    EXPECT_THAT([&] { longer.get(); }, ThrowsUPSError("下载文件过大"));
 
     // The next attempt resumes: only the chunks not yet cached are fetched.
     server.addFile("chunk1", pieces[1]);
@@ -568,9 +583,9 @@ TEST_F(UpdateServiceTest, ABadChunkStopsTheDownloadAndKeepsTheGoodOnes) {
 TEST_F(UpdateServiceTest, CancellationIsHonouredBetweenChunks) {
     const std::vector<Bytes> pieces = {randomBytes(1000, 1), randomBytes(1000, 2)};
     const auto [package, bytes] = chunked(server, pieces);
-    Cancellation cancellation;
-    auto future =
-        service->download(package, {.progress = [&](double) { cancellation.cancel(); }, .cancellation = cancellation});
+    std::stop_source cancellation;
+    auto future = service->download(
+        package, {.progress = [&](double) { cancellation.request_stop(); }, .stop = cancellation.get_token()});
     EXPECT_EQ(networkError(future).kind(), NetworkError::Kind::cancelled);
     EXPECT_EQ(requestsFor("/files/chunk1"), 0u);
 }
@@ -613,10 +628,10 @@ TEST_F(UpdateServiceTest, ContentsRepliesThatAreNotTheRecordFailWithTheDecodersE
     auto number = reply(R"({"content": 5})");
     EXPECT_THROW(number.get(), json::type_error);
     auto broken = reply(R"({"content": "QUJD\nRA"})");
-    EXPECT_EQ(upsError(broken), "下载内容编码错误");
+    EXPECT_THAT([&] { broken.get(); }, ThrowsUPSError("下载内容编码错误"));
     // Twice the size plus 16384 bytes at most.
     auto large = reply(R"({"content": ")" + std::string(2 * 10 + 16384, 'A') + R"("})");
-    EXPECT_EQ(upsError(large), "下载文件过大");
+    EXPECT_THAT([&] { large.get(); }, ThrowsUPSError("下载文件过大"));
 }
 
 struct CertificateCase {
@@ -662,4 +677,28 @@ TEST_F(UpdateServiceTest, ANetworkErrorCarriesCurlsText) {
     EXPECT_EQ(error.kind(), NetworkError::Kind::cannotConnect);
     EXPECT_TRUE(error.retryable());
     EXPECT_THAT(error.what(), testing::HasSubstr("127.0.0.1"));
+}
+
+// The byte limits come from the package: one that verification would refuse for its size or chunks is
+// refused with verification's message before any request.
+TEST_F(UpdateServiceTest, APackageOutsideTheFeedsLimitsIsRefusedBeforeAnyRequest) {
+    const auto bytes = randomBytes(10);
+    const auto sized = [&](UpdatePackage package, std::int64_t size) {
+        package.size = size;
+        return package;
+    };
+    auto negativeChunk = chunked(server, {bytes}).package;
+    negativeChunk.chunks->at(0).size = -1;
+    const std::vector<std::pair<UpdatePackage, std::string>> refused = {
+        {sized(package("/files/x", bytes), -1), "更新包信息无效"},
+        {sized(package("/files/x", bytes), SignedUpdates::maxPackage + 1), "更新包信息无效"},
+        {sized(contents(server, "/files/x", bytes), -1), "更新包信息无效"},
+        {sized(contents(server, "/files/x", bytes), std::numeric_limits<std::int64_t>::max()), "更新包信息无效"},
+        {negativeChunk, "更新分块信息无效"},
+    };
+    for (const auto& [package, message] : refused) {
+        auto future = service->download(package);
+        EXPECT_THAT([&] { future.get(); }, ThrowsUPSError(message)) << package.size;
+    }
+    EXPECT_TRUE(server.log().empty());
 }
