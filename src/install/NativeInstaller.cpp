@@ -88,8 +88,12 @@ void launch(const StagedUpdate& update) {
     if (!executable) {
         throw UPSError("无法定位更新助手");
     }
+    launchWith(update, *executable);
+}
+
+void launchWith(const StagedUpdate& update, const fs::path& executable) {
     const auto installer = update.stage / "installer";
-    fs::copy_file(*executable, installer);
+    fs::copy_file(executable, installer);
     Processes::startDetached(installer, {"--install", std::to_string(::getpid()), update.target.string(),
                                          update.stage.string(), update.version});
 }

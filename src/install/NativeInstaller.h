@@ -44,6 +44,8 @@ void validateWith(const std::filesystem::path& app, const std::string& version, 
 
 // Copies the running executable to "installer" in the stage and starts it as the helper; does not wait.
 void launch(const StagedUpdate& update);
+// The same with another copy of the client as the helper (a process that embeds the client, such as a test).
+void launchWith(const StagedUpdate& update, const std::filesystem::path& executable);
 
 // How long the helper waits: probes of the old client until it has exited, polls for the new client's
 // acknowledgement, each a pause apart, and one pause for a failed new client to end after SIGTERM.

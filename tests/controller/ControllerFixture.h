@@ -12,6 +12,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -22,6 +23,13 @@
 #include <qcoro/qcorotask.h>
 
 #include <gtest/gtest.h>
+
+QT_BEGIN_NAMESPACE
+// Readable failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
 
 namespace quelmar::test {
 
