@@ -19,8 +19,7 @@ constexpr double awaitedExchanges = 1476;
 
 const FirmwareImage& fullAreaImage() {
     static const FirmwareImage image(
-        test::intelHex(static_cast<std::uint32_t>(FirmwareImage::start),
-                       test::patternBytes(static_cast<std::size_t>(FirmwareImage::limit - FirmwareImage::start))));
+        test::intelHex(static_cast<std::uint32_t>(FirmwareImage::start), test::patternBytes(FirmwareImage::areaSize)));
     return image;
 }
 

@@ -78,7 +78,7 @@ std::string sampleLine(std::int64_t j, const Snapshot& s) {
 
 void readings(HIDSession& session, std::int64_t samples) {
     try {
-        const BatteryConfig config(session.get(ReportID::config, 8, ReportType::feature, false));
+        const BatteryConfig config(session.get(Reports::config, ReportType::feature, false));
         Output::line("config capacity=" + std::to_string(config.capacity()) + "mAh resistance=" +
                      std::to_string(config.resistanceMicroOhms()) + "uOhm nominal=" + std::to_string(config.nominal()));
     } catch (const UPSError&) {

@@ -38,6 +38,7 @@ public:
 
     // Reads report id as exactly count bytes from the vendor interface, or the power interface when power.
     Bytes get(std::uint8_t id, std::size_t count, ReportType type, bool power);
+    Bytes get(ReportLayout report, ReportType type, bool power) { return get(report.id, report.size, type, power); }
     // Sends a complete report (byte 0 its ID) to the vendor interface.
     void set(ByteView report, ReportType type);
 

@@ -16,13 +16,6 @@ namespace {
 // A request the board does not answer stalls; hidraw reports that as EPIPE.
 constexpr HIDStatus stalled = EPIPE;
 
-constexpr auto areaSize = static_cast<std::size_t>(FirmwareImage::limit - FirmwareImage::start);
-
-std::uint32_t u32(ByteView bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
 } // namespace
 
 std::vector<InterfaceDescription> EmulatedBootloader::interfaces(const BoardDescription&) const {
@@ -63,7 +56,7 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
         if (payload.empty()) {
             return {badLength};
         }
-        if (image.size() + payload.size() > areaSize) {
+        if (image.size() + payload.size() > FirmwareImage::areaSize) {
             return {areaFull};
         }
         if (verifying_) {
@@ -98,10 +91,10 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
         if (image.empty() || verified_ < image.size()) {
             return {notVerified};
         }
-        if (u32(payload.first(4)) != image.size()) {
+        if (littleEndian32(payload, 0) != image.size()) {
             return {lengthMismatch};
         }
-        if (u32(payload.subspan(4)) != CRC32::compute(image)) {
+        if (littleEndian32(payload, 4) != CRC32::compute(image)) {
             return {crcMismatch};
         }
         board.setAppValid(true);
