@@ -5,6 +5,7 @@
 #include "core/Snapshot.h"
 #include "core/UPSError.h"
 #include "device/HIDSession.h"
+#include "device/choice/SystemHID.h"
 
 #include <algorithm>
 #include <charconv>
@@ -95,13 +96,18 @@ void readings(HIDSession& session, std::int64_t samples) {
 } // namespace
 
 int probe(const std::vector<std::string>& arguments) {
+    return probe(arguments, systemHID);
+}
+
+int probe(const std::vector<std::string>& arguments, const std::function<HIDPlatform&()>& platform) {
     const auto samples = sampleCount(arguments);
     if (!samples) {
         Output::line("--samples requires a count from 1 to 3600");
         return 1;
     }
     try {
-        const auto devices = HIDSession::discover();
+        HIDPlatform& hid = platform();
+        const auto devices = HIDSession::discover(hid);
         if (devices.empty()) {
             Output::line("No Quelmar connected");
             return 0;
@@ -109,7 +115,7 @@ int probe(const std::vector<std::string>& arguments) {
         for (const auto& device : devices) {
             Output::line(device.product + " serial=" + device.serial +
                          " boot=" + (device.bootloader ? "true" : "false") + " id=" + device.id);
-            HIDSession session;
+            HIDSession session(hid);
             session.connect(device.id);
             if (const auto& info = session.info()) {
                 Output::line("HW " + info->hardware + " FW " + info->software);

@@ -71,10 +71,6 @@ public:
     virtual std::vector<HIDInterface> enumerate(std::uint16_t vendorID) = 0;
     // Opens one interface, not exclusively.
     virtual HIDOpenResult open(const HIDInterface& interface) = 0;
-
-    // The process's HID access: the emulated boards when QUELMAR_SIMULATOR selects them, else hidapi.
-    // Chosen on first use; throws std::runtime_error when the emulated boards' description cannot be read.
-    static HIDPlatform& system();
 };
 
 } // namespace quelmar

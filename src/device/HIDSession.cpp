@@ -13,7 +13,6 @@ namespace quelmar {
 
 namespace {
 
-constexpr auto replyTimeout = std::chrono::milliseconds(3000);
 constexpr auto replySlice = std::chrono::milliseconds(10);
 
 std::string hex8(HIDStatus status) {
@@ -49,15 +48,12 @@ const HIDInterface* firstWithPage(const std::vector<HIDInterface>& group, std::i
 
 } // namespace
 
-HIDSession::HIDSession(HIDPlatform& platform)
-    : platform_(platform) {}
+HIDSession::HIDSession(HIDPlatform& platform, std::chrono::milliseconds replyDeadline)
+    : platform_(platform)
+    , replyDeadline_(replyDeadline) {}
 
 HIDSession::~HIDSession() {
     close();
-}
-
-std::vector<USBDevice> HIDSession::discover() {
-    return discover(HIDPlatform::system());
 }
 
 std::vector<USBDevice> HIDSession::discover(HIDPlatform& platform) {
@@ -231,7 +227,7 @@ void HIDSession::flash(const FirmwareImage& image, const IAP::Progress& progress
             if (!replyAwaited) {
                 return;
             }
-            const auto deadline = std::chrono::steady_clock::now() + replyTimeout;
+            const auto deadline = std::chrono::steady_clock::now() + replyDeadline_;
             while (!receiver.status()) {
                 const auto now = std::chrono::steady_clock::now();
                 if (now >= deadline) {

@@ -40,6 +40,13 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
     }
     const ByteView payload = packet.subspan(3, length);
     Bytes& image = board.storedImage();
+    const bool chunk = code == IAP::Code::write || code == IAP::Code::verify;
+    if ((chunk || code == IAP::Code::seal) && !open_) {
+        return {notOpen};
+    }
+    if (chunk && payload.empty()) {
+        return {badLength};
+    }
 
     switch (code) {
     case IAP::Code::open:
@@ -50,12 +57,6 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
         board.setAppValid(false);
         return {ok};
     case IAP::Code::write:
-        if (!open_) {
-            return {notOpen};
-        }
-        if (payload.empty()) {
-            return {badLength};
-        }
         if (image.size() + payload.size() > FirmwareImage::areaSize) {
             return {areaFull};
         }
@@ -65,12 +66,6 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
         image.insert(image.end(), payload.begin(), payload.end());
         return {ok};
     case IAP::Code::verify:
-        if (!open_) {
-            return {notOpen};
-        }
-        if (payload.empty()) {
-            return {badLength};
-        }
         verifying_ = true;
         if (verified_ + payload.size() > image.size()) {
             return {verifyBeyondWritten};
@@ -81,9 +76,6 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
         verified_ += payload.size();
         return {ok};
     case IAP::Code::seal:
-        if (!open_) {
-            return {notOpen};
-        }
         if (payload.size() != 8) {
             return {badLength};
         }
