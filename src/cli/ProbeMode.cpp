@@ -110,6 +110,9 @@ int probe(const std::vector<std::string>& arguments, const std::function<HIDPlat
         const auto devices = HIDSession::discover(hid);
         if (devices.empty()) {
             Output::line("No Quelmar connected");
+            if (const auto problem = hid.problem()) {
+                Output::line("HID problem: " + *problem);
+            }
             return 0;
         }
         for (const auto& device : devices) {

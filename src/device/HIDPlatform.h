@@ -71,6 +71,10 @@ public:
     virtual std::vector<HIDInterface> enumerate(std::uint16_t vendorID) = 0;
     // Opens one interface, not exclusively.
     virtual HIDOpenResult open(const HIDInterface& interface) = 0;
+
+    // Why the last enumeration may have missed boards: the platform's HID access itself failed, for a reason
+    // a log can show. Absent when it worked. Enumeration still returns what it found (nothing, usually).
+    virtual std::optional<std::string> problem() const { return std::nullopt; }
 };
 
 } // namespace quelmar

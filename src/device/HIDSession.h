@@ -32,7 +32,8 @@ public:
     HIDSession(const HIDSession&) = delete;
     HIDSession& operator=(const HIDSession&) = delete;
 
-    // Every attached board, in either mode, sorted by id. Never fails.
+    // Every attached board, in either mode, sorted by id. Never fails; why boards may be missing is the
+    // platform's problem().
     static std::vector<USBDevice> discover(HIDPlatform& platform);
 
     std::chrono::milliseconds replyDeadline() const { return replyDeadline_; }
