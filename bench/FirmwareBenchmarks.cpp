@@ -13,12 +13,10 @@ using namespace quelmar;
 
 namespace {
 
-constexpr auto areaSize = static_cast<std::size_t>(FirmwareImage::limit - FirmwareImage::start);
-
 // 16 data bytes per record, as objcopy and most toolchains write them: 2,808 data lines.
 const std::string& fullAreaHex() {
     static const std::string text =
-        test::intelHex(static_cast<std::uint32_t>(FirmwareImage::start), test::patternBytes(areaSize));
+        test::intelHex(static_cast<std::uint32_t>(FirmwareImage::start), test::patternBytes(FirmwareImage::areaSize));
     return text;
 }
 
@@ -42,7 +40,7 @@ void ParseFullArea(benchmark::State& state) {
 BENCHMARK(ParseFullArea)->Unit(benchmark::kMillisecond);
 
 void CRC32FullArea(benchmark::State& state) {
-    const auto bytes = test::patternBytes(areaSize);
+    const auto bytes = test::patternBytes(FirmwareImage::areaSize);
     for (auto _ : state) {
         benchmark::DoNotOptimize(CRC32::compute(bytes));
     }

@@ -19,8 +19,7 @@ constexpr double awaitedExchanges = 1476;
 
 const FirmwareImage& fullAreaImage() {
     static const FirmwareImage image(
-        test::intelHex(static_cast<std::uint32_t>(FirmwareImage::start),
-                       test::patternBytes(static_cast<std::size_t>(FirmwareImage::limit - FirmwareImage::start))));
+        test::intelHex(static_cast<std::uint32_t>(FirmwareImage::start), test::patternBytes(FirmwareImage::areaSize)));
     return image;
 }
 
@@ -42,11 +41,11 @@ void flashFullArea(benchmark::State& state, std::int64_t delayMilliseconds) {
         const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(took);
         seconds += took;
-        if (platform.board(0).storedImage() != image.bytes()) {
+        if (platform.withBoard(0, &EmulatedBoard::storedImage) != image.bytes()) {
             state.SkipWithError("the board does not hold the image");
             break;
         }
-        platform.board(0).restartInto(BoardMode::bootloader);
+        platform.withBoard(0, [](EmulatedBoard& b) { b.restartInto(BoardMode::bootloader); });
     }
     const auto iterations = static_cast<double>(state.iterations());
     state.counters["us_per_exchange"] = seconds * 1e6 / (iterations * awaitedExchanges);

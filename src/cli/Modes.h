@@ -1,13 +1,20 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
+
+namespace quelmar {
+class HIDPlatform;
+}
 
 // The command-line modes the dispatch chooses from; each returns the process exit status.
 namespace quelmar::Modes {
 
 // "--probe" [--samples N]: lists boards, prints identity, configuration and samples.
 int probe(const std::vector<std::string>& arguments);
+// The same on the HID access that platform() gives; a failure to give it is reported like any other.
+int probe(const std::vector<std::string>& arguments, const std::function<HIDPlatform&()>& platform);
 // "--verify-hex" PATH
 int verifyHex(const std::string& path);
 // "--check-feed" PATH

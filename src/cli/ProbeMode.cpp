@@ -5,6 +5,7 @@
 #include "core/Snapshot.h"
 #include "core/UPSError.h"
 #include "device/HIDSession.h"
+#include "device/choice/SystemHID.h"
 
 #include <algorithm>
 #include <charconv>
@@ -78,7 +79,7 @@ std::string sampleLine(std::int64_t j, const Snapshot& s) {
 
 void readings(HIDSession& session, std::int64_t samples) {
     try {
-        const BatteryConfig config(session.get(ReportID::config, 8, ReportType::feature, false));
+        const BatteryConfig config(session.get(Reports::config, ReportType::feature, false));
         Output::line("config capacity=" + std::to_string(config.capacity()) + "mAh resistance=" +
                      std::to_string(config.resistanceMicroOhms()) + "uOhm nominal=" + std::to_string(config.nominal()));
     } catch (const UPSError&) {
@@ -95,21 +96,29 @@ void readings(HIDSession& session, std::int64_t samples) {
 } // namespace
 
 int probe(const std::vector<std::string>& arguments) {
+    return probe(arguments, systemHID);
+}
+
+int probe(const std::vector<std::string>& arguments, const std::function<HIDPlatform&()>& platform) {
     const auto samples = sampleCount(arguments);
     if (!samples) {
         Output::line("--samples requires a count from 1 to 3600");
         return 1;
     }
     try {
-        const auto devices = HIDSession::discover();
+        HIDPlatform& hid = platform();
+        const auto devices = HIDSession::discover(hid);
         if (devices.empty()) {
             Output::line("No Quelmar connected");
+            if (const auto problem = hid.problem()) {
+                Output::line("HID problem: " + *problem);
+            }
             return 0;
         }
         for (const auto& device : devices) {
             Output::line(device.product + " serial=" + device.serial +
                          " boot=" + (device.bootloader ? "true" : "false") + " id=" + device.id);
-            HIDSession session;
+            HIDSession session(hid);
             session.connect(device.id);
             if (const auto& info = session.info()) {
                 Output::line("HW " + info->hardware + " FW " + info->software);

@@ -36,7 +36,7 @@ AppModel::AppModel(Setup setup, QObject* parent)
     , version_(setup.version.empty() ? AppMetadata::version() : std::move(setup.version))
     , installTarget_(std::move(setup.installTarget))
     , launchInstaller_(std::move(setup.launchInstaller))
-    , worker_(std::make_unique<USBWorker>(*setup.platform, this))
+    , worker_(std::make_unique<USBWorker>(*setup.platform, this, timing_.bootReplyDeadline))
     , updates_(std::make_unique<UpdateService>(std::move(setup.updates))) {}
 
 AppModel::~AppModel() = default;
@@ -273,15 +273,23 @@ QCoro::Task<> AppModel::poll() {
     try {
         auto& platform = worker_->platform();
         auto discovery = worker_->run([&platform](HIDSession&) {
-            std::vector<DeviceChoice> choices;
+            std::pair<std::vector<DeviceChoice>, std::optional<std::string>> result;
             for (const auto& device : HIDSession::discover(platform)) {
-                choices.push_back(DeviceChoice::from(device));
+                result.first.push_back(DeviceChoice::from(device));
             }
-            return choices;
+            result.second = platform.problem();
+            return result;
         });
-        auto found = co_await discovery;
+        auto [found, problem] = co_await discovery;
         if (operation_) {
             co_return;
+        }
+        // A broken HID stack looks like an empty bus; say why once, not every second.
+        if (problem != platformProblem_) {
+            platformProblem_ = problem;
+            if (problem) {
+                log(QStringLiteral("HID 不可用：") + Text::q(*problem));
+            }
         }
         setDevices(found);
 

@@ -64,11 +64,11 @@ public:
 
     // The written intervals; tests construct the controller with shorter ones.
     struct Timing {
-        std::chrono::milliseconds pollPause{1000};         // between two poll passes
-        std::chrono::seconds updateInterval{21600};        // between automatic update checks
-        std::chrono::milliseconds modeWaitPause{300};      // between looks for a restarted board
-        int modeWaitTries = 50;                            // looks before giving up (about 15 s)
-        std::chrono::milliseconds bootReplyDeadline{3000}; // per awaited bootloader reply
+        std::chrono::milliseconds pollPause{1000};    // between two poll passes
+        std::chrono::seconds updateInterval{21600};   // between automatic update checks
+        std::chrono::milliseconds modeWaitPause{300}; // between looks for a restarted board
+        int modeWaitTries = 50;                       // looks before giving up (about 15 s)
+        std::chrono::milliseconds bootReplyDeadline{HIDSession::defaultReplyDeadline}; // per awaited reply
     };
 
     // What the controller works with. The defaults are the application's own.
@@ -252,6 +252,7 @@ private:
     bool autoConnect_ = true;
     bool polling_ = false;
     bool pollingCancelled_ = false;
+    std::optional<std::string> platformProblem_; // the HID stack's last reported problem, logged once
     std::optional<std::chrono::system_clock::time_point> lastCheck_; // none: never, the distant past
 
     Dialogs& dialogs_;

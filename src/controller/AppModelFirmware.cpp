@@ -5,7 +5,7 @@
 #include "controller/USBWorker.h"
 #include "core/IAP.h"
 #include "core/UPSError.h"
-#include "system/FirmwareFile.h"
+#include "system/Files.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,7 +29,7 @@ void AppModel::chooseFirmware() {
         return;
     }
     try {
-        auto image = readFirmwareFile(*path);
+        auto image = FirmwareImage::fromFile(Files::readUpTo(*path, FirmwareImage::maxFileSize));
         const auto length = static_cast<qint64>(image.bytes().size());
         char crc[9];
         std::snprintf(crc, sizeof crc, "%08X", image.crc32());
@@ -82,7 +82,7 @@ QCoro::Task<> AppModel::enterBootloader() {
             if (!session.device() || session.device()->bootloader) {
                 throw UPSError("当前不是 APP 模式");
             }
-            const Bytes report = {ReportID::enterBootloader, 0x3C, 0x3C, 0x3C, 0x3C};
+            const Bytes report = {Reports::enterBootloader.id, 0x3C, 0x3C, 0x3C, 0x3C};
             session.set(report, ReportType::feature);
             session.close();
         });

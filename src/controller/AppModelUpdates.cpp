@@ -7,7 +7,7 @@
 #include "core/FirmwareOffer.h"
 #include "core/SignedUpdates.h"
 #include "core/UPSError.h"
-#include "system/FirmwareFile.h"
+#include "system/Files.h"
 
 #include <system_error>
 
@@ -82,7 +82,7 @@ QCoro::Task<> AppModel::downloadFirmware() {
     try {
         auto downloading = download(package);
         file = co_await downloading;
-        auto image = readFirmwareFile(*file);
+        auto image = FirmwareImage::fromFile(Files::readUpTo(*file, FirmwareImage::maxFileSize));
         // While the download held the operation the poll loop stood still, so look at the bus itself.
         auto look = listed(id);
         const bool present = co_await look;

@@ -7,9 +7,9 @@
 
 namespace quelmar {
 
-USBWorker::USBWorker(HIDPlatform& platform, QObject* owner)
+USBWorker::USBWorker(HIDPlatform& platform, QObject* owner, std::chrono::milliseconds replyDeadline)
     : platform_(platform)
-    , session_(platform)
+    , session_(platform, replyDeadline)
     , owner_(owner)
     , thread_([this] { loop(); }) {}
 
@@ -56,7 +56,7 @@ USBWorker::Call<Connection> USBWorker::connect(std::string id) {
         Connection connection{DeviceChoice::from(*session.device()), session.info(), std::nullopt};
         if (!connection.device.bootloader) {
             try {
-                connection.config.emplace(session.get(ReportID::config, 8, ReportType::feature, false));
+                connection.config.emplace(session.get(Reports::config, ReportType::feature, false));
             } catch (const std::exception&) {
                 // A configuration that cannot be read or is out of range leaves the form disabled, nothing more.
             }

@@ -4,6 +4,7 @@
 #include "controller/MainThread.h"
 #include "device/HIDSession.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <coroutine>
 #include <deque>
@@ -30,7 +31,8 @@ public:
     template <typename T>
     class Call;
 
-    explicit USBWorker(HIDPlatform& platform, QObject* owner = nullptr);
+    explicit USBWorker(HIDPlatform& platform, QObject* owner = nullptr,
+                       std::chrono::milliseconds replyDeadline = HIDSession::defaultReplyDeadline);
     // Runs every job submitted so far, then stops.
     ~USBWorker();
     USBWorker(const USBWorker&) = delete;

@@ -13,7 +13,7 @@ BatteryConfig::BatteryConfig(std::int64_t capacity, std::int64_t resistanceMicro
 }
 
 BatteryConfig::BatteryConfig(ByteView bytes) {
-    const Report report(bytes, ReportID::config, 8);
+    const Report report(bytes, Reports::config);
     capacity_ = report.u16(1);
     resistanceMicroOhms_ = report.u32(3);
     nominal_ = report.u8(7);
@@ -29,11 +29,14 @@ void BatteryConfig::validate() const {
 }
 
 Bytes BatteryConfig::report() const {
-    Bytes out{ReportID::config};
-    const auto append = [&](const Bytes& field) { out.insert(out.end(), field.begin(), field.end()); };
-    append(littleEndian(static_cast<std::uint32_t>(capacity_), 2));
-    append(littleEndian(static_cast<std::uint32_t>(resistanceMicroOhms_), 4));
-    out.push_back(static_cast<std::uint8_t>(nominal_));
+    return report(capacity_, resistanceMicroOhms_, nominal_);
+}
+
+Bytes BatteryConfig::report(std::int64_t capacity, std::int64_t resistanceMicroOhms, std::int64_t nominal) {
+    Bytes out = Reports::config.blank();
+    putLittleEndian(out, 1, 2, static_cast<std::uint64_t>(capacity));
+    putLittleEndian(out, 3, 4, static_cast<std::uint64_t>(resistanceMicroOhms));
+    out[7] = static_cast<std::uint8_t>(nominal);
     return out;
 }
 

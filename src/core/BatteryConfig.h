@@ -24,6 +24,9 @@ public:
     double resistanceMilliOhms() const { return static_cast<double>(resistanceMicroOhms_) / 1000.0; }
 
     Bytes report() const;
+    // Report 7 of any values, each cut to the width of its field, as a board that stores without checking
+    // answers it.
+    static Bytes report(std::int64_t capacity, std::int64_t resistanceMicroOhms, std::int64_t nominal);
 
     bool operator==(const BatteryConfig&) const = default;
 

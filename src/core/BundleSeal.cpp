@@ -51,26 +51,11 @@ bool isSealablePath(std::string_view path) {
 
 // Lower-case digits only, exactly out.size() bytes: one spelling per manifest.
 bool lowerHex(std::string_view text, std::span<std::uint8_t> out) {
-    if (text.size() != out.size() * 2) {
+    const auto bytes = fromHex(text);
+    if (!bytes || bytes->size() != out.size() || toHex(*bytes) != text) {
         return false;
     }
-    const auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') {
-            return c - '0';
-        }
-        if (c >= 'a' && c <= 'f') {
-            return c - 'a' + 10;
-        }
-        return -1;
-    };
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        const int high = nibble(text[2 * i]);
-        const int low = nibble(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        out[i] = static_cast<std::uint8_t>(high << 4 | low);
-    }
+    std::copy(bytes->begin(), bytes->end(), out.begin());
     return true;
 }
 

@@ -7,7 +7,7 @@
 namespace quelmar {
 
 DeviceInfo::DeviceInfo(ByteView bytes) {
-    const Report report(bytes, ReportID::identity, 6);
+    const Report report(bytes, Reports::identity);
     const auto number = [&](std::size_t offset) { return std::to_string(report.u8(offset)); };
     hardware = number(1) + "." + number(2);
     software = number(3) + "." + number(4) + "." + number(5);

@@ -1,10 +1,11 @@
 #include "core/FirmwareImage.h"
 
 #include "core/CRC32.h"
+#include "core/Hex.h"
 #include "core/UPSError.h"
+#include "core/UTF8.h"
 
 #include <algorithm>
-#include <array>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,8 +15,6 @@
 namespace quelmar {
 
 namespace {
-
-constexpr std::size_t areaSize = static_cast<std::size_t>(FirmwareImage::limit - FirmwareImage::start);
 
 bool isNewline(std::int32_t c) {
     return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
@@ -45,7 +44,7 @@ std::int32_t decode(std::string_view text, std::size_t at, std::size_t& length) 
     return c;
 }
 
-// Splits at every newline character, each one separately, and validates the UTF-8 on the way.
+// Splits valid UTF-8 at every newline character, each one separately.
 std::vector<std::string_view> splitLines(std::string_view text) {
     std::vector<std::string_view> lines;
     std::size_t begin = 0;
@@ -55,12 +54,7 @@ std::vector<std::string_view> splitLines(std::string_view text) {
         std::int32_t c = byte;
         std::size_t length = 1;
         if (byte >= 0x80) {
-            const auto decoded =
-                utf8proc_iterate(unsignedData(text) + at, static_cast<utf8proc_ssize_t>(text.size() - at), &c);
-            if (decoded < 0) {
-                throw UPSError("HEX 文件不是有效的 UTF-8 文本");
-            }
-            length = static_cast<std::size_t>(decoded);
+            c = decode(text, at, length);
         }
         if (isNewline(c)) {
             lines.push_back(text.substr(begin, at - begin));
@@ -90,15 +84,6 @@ std::string_view trim(std::string_view line) {
     return line;
 }
 
-bool isASCII(std::string_view text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // The user-visible characters (extended grapheme clusters) of a text.
 std::vector<std::string_view> characters(std::string_view text) {
     std::vector<std::string_view> out;
@@ -122,22 +107,12 @@ std::vector<std::string_view> characters(std::string_view text) {
     return out;
 }
 
-// The value of each hex digit, 0xFF for every other byte.
-constexpr std::array<std::uint8_t, 256> hexDigits = [] {
-    std::array<std::uint8_t, 256> table{};
-    table.fill(0xFF);
-    for (int i = 0; i < 10; ++i) {
-        table['0' + i] = static_cast<std::uint8_t>(i);
-    }
-    for (int i = 0; i < 6; ++i) {
-        table['A' + i] = table['a' + i] = static_cast<std::uint8_t>(10 + i);
-    }
-    return table;
-}();
-
 } // namespace
 
 FirmwareImage::FirmwareImage(std::string_view hex) {
+    if (!isValidUTF8(hex)) {
+        throw UPSError("HEX 文件不是有效的 UTF-8 文本");
+    }
     const auto lines = splitLines(hex);
 
     std::int64_t base = 0;
@@ -177,14 +152,8 @@ FirmwareImage::FirmwareImage(std::string_view hex) {
         if (digits.size() % 2 != 0) {
             throw error("十六进制长度错误");
         }
-        record.clear();
-        for (std::size_t i = 0; i < digits.size(); i += 2) {
-            const auto high = hexDigits[static_cast<unsigned char>(digits[i])];
-            const auto low = hexDigits[static_cast<unsigned char>(digits[i + 1])];
-            if ((high | low) > 0x0F) {
-                throw error("无效十六进制");
-            }
-            record.push_back(static_cast<std::uint8_t>(high << 4 | low));
+        if (!fromHex(digits, record)) {
+            throw error("无效十六进制");
         }
 
         const std::size_t n = record.size();
@@ -255,10 +224,11 @@ FirmwareImage::FirmwareImage(std::string_view hex) {
     bytes_ = std::move(area);
 }
 
-void FirmwareImage::checkFileSize(std::int64_t size) {
-    if (size > maxFileSize) {
+FirmwareImage FirmwareImage::fromFile(const std::optional<Bytes>& contents) {
+    if (!contents) {
         throw UPSError("HEX 文件过大");
     }
+    return FirmwareImage(std::string_view(reinterpret_cast<const char*>(contents->data()), contents->size()));
 }
 
 std::uint32_t FirmwareImage::crc32() const {

@@ -2,7 +2,9 @@
 
 #include "core/Bytes.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace quelmar {
@@ -11,8 +13,9 @@ namespace quelmar {
 // Element k of bytes() belongs to address start + k; it is never empty and never extends past limit.
 class FirmwareImage {
 public:
-    static constexpr std::int64_t start = 0x08003000; // first address of the APP area
-    static constexpr std::int64_t limit = 0x0800DF80; // first address past it
+    static constexpr std::int64_t start = 0x08003000;      // first address of the APP area
+    static constexpr std::int64_t limit = 0x0800DF80;      // first address past it
+    static constexpr std::size_t areaSize = limit - start; // 44,928 bytes
     // HEX files larger than this are refused before they are read.
     static constexpr std::int64_t maxFileSize = 2'097'152;
 
@@ -21,8 +24,9 @@ public:
     // that is not UTF-8.
     explicit FirmwareImage(std::string_view hex);
 
-    // Throws UPSError "HEX 文件过大" when a file of this many bytes must not be read.
-    static void checkFileSize(std::int64_t size);
+    // The image of a HEX file read with a limit of maxFileSize bytes (Files::readUpTo): no contents mean the
+    // file was larger, which throws UPSError "HEX 文件过大"; otherwise as the constructor.
+    static FirmwareImage fromFile(const std::optional<Bytes>& contents);
 
     const Bytes& bytes() const { return bytes_; }
     std::uint32_t crc32() const;

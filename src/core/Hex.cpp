@@ -1,37 +1,47 @@
 #include "core/Hex.h"
 
+#include <array>
+
 namespace quelmar {
 
 namespace {
 
-int digitValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
+// The value of each hexadecimal digit, 0xFF for every other byte.
+constexpr std::array<std::uint8_t, 256> digitValues = [] {
+    std::array<std::uint8_t, 256> table{};
+    table.fill(0xFF);
+    for (int i = 0; i < 10; ++i) {
+        table['0' + i] = static_cast<std::uint8_t>(i);
     }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
+    for (int i = 0; i < 6; ++i) {
+        table['A' + i] = table['a' + i] = static_cast<std::uint8_t>(10 + i);
     }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
+    return table;
+}();
 
 } // namespace
 
-std::optional<Bytes> fromHex(std::string_view text) {
+bool fromHex(std::string_view text, Bytes& out) {
+    out.clear();
     if (text.size() % 2 != 0) {
-        return std::nullopt;
+        return false;
     }
-    Bytes out;
     out.reserve(text.size() / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int high = digitValue(text[i]);
-        const int low = digitValue(text[i + 1]);
-        if (high < 0 || low < 0) {
-            return std::nullopt;
+        const auto high = digitValues[static_cast<unsigned char>(text[i])];
+        const auto low = digitValues[static_cast<unsigned char>(text[i + 1])];
+        if ((high | low) > 0x0F) {
+            return false;
         }
         out.push_back(static_cast<std::uint8_t>(high << 4 | low));
+    }
+    return true;
+}
+
+std::optional<Bytes> fromHex(std::string_view text) {
+    Bytes out;
+    if (!fromHex(text, out)) {
+        return std::nullopt;
     }
     return out;
 }

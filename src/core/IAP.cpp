@@ -1,7 +1,6 @@
 #include "core/IAP.h"
 
 #include "core/FirmwareImage.h"
-#include "core/Report.h"
 #include "core/UPSError.h"
 
 #include <algorithm>
@@ -40,9 +39,9 @@ void flash(const FirmwareImage& image, const Command& command, const Progress& p
     pass(Code::write, 0.0, writing);
     pass(Code::verify, 1.0, verifying);
     // The image never exceeds the APP area, so its length fits 32 bits.
-    Bytes seal = littleEndian(static_cast<std::uint32_t>(size), 4);
-    const Bytes crc = littleEndian(image.crc32(), 4);
-    seal.insert(seal.end(), crc.begin(), crc.end());
+    Bytes seal(8, 0);
+    putLittleEndian(seal, 0, 4, size);
+    putLittleEndian(seal, 4, 4, image.crc32());
     command(Code::seal, seal, true);
     command(Code::finish, {}, false);
     progress(1.0, done);

@@ -24,27 +24,8 @@ constexpr std::uint16_t typeMask = 0xF000;
 constexpr std::uint16_t typeRegular = 0x8000;
 constexpr std::uint16_t typeDirectory = 0x4000;
 
-// Every offset is 64-bit and bounds-checked by the caller before these read.
-std::uint16_t u16(ByteView bytes, std::uint64_t at) {
-    return static_cast<std::uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
-
-std::uint32_t u32(ByteView bytes, std::uint64_t at) {
-    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
 [[noreturn]] void fail(const char* message) {
     throw UPSError(message);
-}
-
-bool isAscii(std::string_view text) {
-    for (const char c : text) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            return false;
-        }
-    }
-    return true;
 }
 
 bool isSafePath(std::string_view name) {
@@ -108,7 +89,7 @@ std::string nameKey(std::string_view name, std::vector<utf8proc_int32_t>& scratc
             if (!key.empty()) {
                 key.push_back('/');
             }
-            if (isAscii(piece)) {
+            if (isASCII(piece)) {
                 key.append(piece);
             } else {
                 appendNFC(key, piece, scratch);
@@ -129,19 +110,19 @@ void walk(ByteView zip, std::vector<Entry>* accepted) {
 
     const std::uint64_t lowest = length > endSearchWindow ? length - endSearchWindow : 0;
     std::uint64_t e = length - endRecordSize;
-    while (!(u32(zip, e) == endSignature && e + endRecordSize + u16(zip, e + 20) == length)) {
+    while (!(littleEndian32(zip, e) == endSignature && e + endRecordSize + littleEndian16(zip, e + 20) == length)) {
         if (e == lowest) {
             fail("ZIP 缺少结束记录");
         }
         --e;
     }
 
-    const std::uint16_t disk = u16(zip, e + 4);
-    const std::uint16_t directoryDisk = u16(zip, e + 6);
-    const std::uint16_t entriesOnDisk = u16(zip, e + 8);
-    const std::uint16_t totalEntries = u16(zip, e + 10);
-    const std::uint64_t cdSize = u32(zip, e + 12);
-    const std::uint64_t cdStart = u32(zip, e + 16);
+    const std::uint16_t disk = littleEndian16(zip, e + 4);
+    const std::uint16_t directoryDisk = littleEndian16(zip, e + 6);
+    const std::uint16_t entriesOnDisk = littleEndian16(zip, e + 8);
+    const std::uint16_t totalEntries = littleEndian16(zip, e + 10);
+    const std::uint64_t cdSize = littleEndian32(zip, e + 12);
+    const std::uint64_t cdStart = littleEndian32(zip, e + 16);
     if (disk != 0 || directoryDisk != 0 || entriesOnDisk != totalEntries || totalEntries < 1 ||
         totalEntries > maxEntries || cdStart > e || e - cdStart < cdSize) {
         fail("ZIP 中央目录无效");
@@ -154,18 +135,18 @@ void walk(ByteView zip, std::vector<Entry>* accepted) {
     std::uint64_t expanded = 0;
     std::uint64_t pos = cdStart;
     for (std::uint32_t index = 0; index < totalEntries; ++index) {
-        if (pos + centralHeaderSize > e || u32(zip, pos) != centralSignature) {
+        if (pos + centralHeaderSize > e || littleEndian32(zip, pos) != centralSignature) {
             fail("ZIP 文件条目无效");
         }
-        const std::uint16_t flags = u16(zip, pos + 8);
-        const std::uint16_t method = u16(zip, pos + 10);
-        const std::uint32_t compressedSize = u32(zip, pos + 20);
-        const std::uint32_t uncompressedSize = u32(zip, pos + 24);
-        const std::uint16_t nameLength = u16(zip, pos + 28);
-        const std::uint64_t next =
-            pos + centralHeaderSize + nameLength + u16(zip, pos + 30) + static_cast<std::uint64_t>(u16(zip, pos + 32));
-        const std::uint32_t externalAttributes = u32(zip, pos + 38);
-        const std::uint64_t lo = u32(zip, pos + 42);
+        const std::uint16_t flags = littleEndian16(zip, pos + 8);
+        const std::uint16_t method = littleEndian16(zip, pos + 10);
+        const std::uint32_t compressedSize = littleEndian32(zip, pos + 20);
+        const std::uint32_t uncompressedSize = littleEndian32(zip, pos + 24);
+        const std::uint16_t nameLength = littleEndian16(zip, pos + 28);
+        const std::uint64_t next = pos + centralHeaderSize + nameLength + littleEndian16(zip, pos + 30) +
+                                   static_cast<std::uint64_t>(littleEndian16(zip, pos + 32));
+        const std::uint32_t externalAttributes = littleEndian32(zip, pos + 38);
+        const std::uint64_t lo = littleEndian32(zip, pos + 42);
 
         if (nameLength == 0 || next > cdEnd) {
             fail("ZIP 文件名无效");
@@ -191,11 +172,11 @@ void walk(ByteView zip, std::vector<Entry>* accepted) {
             fail("ZIP 展开大小超过限制");
         }
 
-        if (lo + localHeaderSize > cdStart || u32(zip, lo) != localSignature) {
+        if (lo + localHeaderSize > cdStart || littleEndian32(zip, lo) != localSignature) {
             fail("ZIP 本地记录无效");
         }
-        const std::uint16_t localNameLength = u16(zip, lo + 26);
-        const std::uint64_t dataStart = lo + localHeaderSize + localNameLength + u16(zip, lo + 28);
+        const std::uint16_t localNameLength = littleEndian16(zip, lo + 26);
+        const std::uint64_t dataStart = lo + localHeaderSize + localNameLength + littleEndian16(zip, lo + 28);
         if (dataStart > cdStart || cdStart - dataStart < compressedSize || localNameLength != nameLength ||
             std::string_view(reinterpret_cast<const char*>(zip.data() + lo + localHeaderSize), localNameLength) !=
                 name) {

@@ -13,7 +13,7 @@ double scaled(std::int64_t raw, double divisor) {
 } // namespace
 
 Snapshot Snapshot::full(ByteView bytes) {
-    const Report report(bytes, ReportID::telemetry, 25);
+    const Report report(bytes, Reports::telemetry);
     Snapshot s;
     s.capacity = report.u8(1);
     s.runtime = report.u16(2);
@@ -32,10 +32,10 @@ Snapshot Snapshot::full(ByteView bytes) {
 }
 
 Snapshot Snapshot::legacy(ByteView summaryBytes, ByteView inputBytes, ByteView outputBytes, ByteView batteryBytes) {
-    const Report summary(summaryBytes, ReportID::summary, 8);
-    const Report input(inputBytes, ReportID::input, 11);
-    const Report output(outputBytes, ReportID::output, 12);
-    const Report battery(batteryBytes, ReportID::battery, 15);
+    const Report summary(summaryBytes, Reports::summary);
+    const Report input(inputBytes, Reports::input);
+    const Report output(outputBytes, Reports::output);
+    const Report battery(batteryBytes, Reports::battery);
 
     Snapshot s;
     s.capacity = summary.u8(1);

@@ -1,5 +1,7 @@
 #include "core/UTF8.h"
 
+#include <algorithm>
+
 #include <utf8proc.h>
 
 namespace quelmar {
@@ -21,6 +23,10 @@ bool isValidUTF8(std::string_view text) {
         at += width;
     }
     return true;
+}
+
+bool isASCII(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 } // namespace quelmar

@@ -72,9 +72,9 @@ public:
     // Opens one interface, not exclusively.
     virtual HIDOpenResult open(const HIDInterface& interface) = 0;
 
-    // The process's HID access: the emulated boards when QUELMAR_SIMULATOR selects them, else hidapi.
-    // Chosen on first use; throws std::runtime_error when the emulated boards' description cannot be read.
-    static HIDPlatform& system();
+    // Why the last enumeration may have missed boards: the platform's HID access itself failed, for a reason
+    // a log can show. Absent when it worked. Enumeration still returns what it found (nothing, usually).
+    virtual std::optional<std::string> problem() const { return std::nullopt; }
 };
 
 } // namespace quelmar

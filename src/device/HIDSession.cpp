@@ -13,11 +13,6 @@ namespace quelmar {
 
 namespace {
 
-constexpr std::uint16_t boardVendorID = 0x051D;
-constexpr std::int64_t powerPage = 0x84;
-constexpr std::int64_t vendorPage = 0xFF00;
-
-constexpr auto replyTimeout = std::chrono::milliseconds(3000);
 constexpr auto replySlice = std::chrono::milliseconds(10);
 
 std::string hex8(HIDStatus status) {
@@ -53,23 +48,21 @@ const HIDInterface* firstWithPage(const std::vector<HIDInterface>& group, std::i
 
 } // namespace
 
-HIDSession::HIDSession(HIDPlatform& platform)
-    : platform_(platform) {}
+HIDSession::HIDSession(HIDPlatform& platform, std::chrono::milliseconds replyDeadline)
+    : platform_(platform)
+    , replyDeadline_(replyDeadline) {}
 
 HIDSession::~HIDSession() {
     close();
 }
 
-std::vector<USBDevice> HIDSession::discover() {
-    return discover(HIDPlatform::system());
-}
-
 std::vector<USBDevice> HIDSession::discover(HIDPlatform& platform) {
     // Groups keep their interfaces in enumeration order; the map's order is irrelevant, the result is sorted.
     std::map<std::string, std::vector<HIDInterface>> groups;
-    for (auto& interface : platform.enumerate(boardVendorID)) {
+    for (auto& interface : platform.enumerate(Board::vendorID)) {
         const auto productID = interface.productID.value_or(0);
-        if ((productID != 2 && productID != 3) || !isBoardProduct(interface.product.value_or(""))) {
+        if ((productID != Board::appProductID && productID != Board::bootloaderProductID) ||
+            !isBoardProduct(interface.product.value_or(""))) {
             continue;
         }
         const auto location = interface.location.value_or(0);
@@ -80,8 +73,8 @@ std::vector<USBDevice> HIDSession::discover(HIDPlatform& platform) {
 
     std::vector<USBDevice> devices;
     for (auto& [key, group] : groups) {
-        const HIDInterface* power = firstWithPage(group, powerPage);
-        const HIDInterface* vendor = firstWithPage(group, vendorPage);
+        const HIDInterface* power = firstWithPage(group, Board::powerUsagePage);
+        const HIDInterface* vendor = firstWithPage(group, Board::vendorUsagePage);
         if (vendor == nullptr) {
             vendor = power;
         }
@@ -92,8 +85,8 @@ std::vector<USBDevice> HIDSession::discover(HIDPlatform& platform) {
         device.id = key;
         device.product = vendor->product.value_or("");
         device.serial = vendor->serial.value_or("");
-        device.bootloader =
-            vendor->productID.value_or(0) == 3 || lower(device.product).find("boot") != std::string::npos;
+        device.bootloader = vendor->productID.value_or(0) == Board::bootloaderProductID ||
+                            lower(device.product).find("boot") != std::string::npos;
         device.vendor = *vendor;
         if (power != nullptr) {
             device.power = *power;
@@ -128,7 +121,7 @@ void HIDSession::connect(const std::string& id) {
     device_ = *found;
 
     try {
-        info_ = DeviceInfo(get(ReportID::identity, 6, ReportType::feature, false));
+        info_ = DeviceInfo(get(Reports::identity, ReportType::feature, false));
     } catch (const UPSError&) {
         info_.reset();
     }
@@ -196,12 +189,12 @@ void HIDSession::set(ByteView report, ReportType type) {
 
 Snapshot HIDSession::snapshot() {
     if (info_ && info_->supportsFullReport()) {
-        return Snapshot::full(get(ReportID::telemetry, 25, ReportType::feature, false));
+        return Snapshot::full(get(Reports::telemetry, ReportType::feature, false));
     }
-    const auto summary = get(ReportID::summary, 8, ReportType::input, true);
-    const auto input = get(ReportID::input, 11, ReportType::feature, true);
-    const auto output = get(ReportID::output, 12, ReportType::feature, true);
-    const auto battery = get(ReportID::battery, 15, ReportType::feature, true);
+    const auto summary = get(Reports::summary, ReportType::input, true);
+    const auto input = get(Reports::input, ReportType::feature, true);
+    const auto output = get(Reports::output, ReportType::feature, true);
+    const auto battery = get(Reports::battery, ReportType::feature, true);
     return Snapshot::legacy(summary, input, output, battery);
 }
 
@@ -210,7 +203,7 @@ void HIDSession::writeConfig(const BatteryConfig& config) {
         throw UPSError("请连接 APP 模式设备");
     }
     set(config.report(), ReportType::feature);
-    const BatteryConfig readBack(get(ReportID::config, 8, ReportType::feature, false));
+    const BatteryConfig readBack(get(Reports::config, ReportType::feature, false));
     if (readBack != config) {
         throw UPSError("参数写入后读回不一致，请重新读取");
     }
@@ -234,7 +227,7 @@ void HIDSession::flash(const FirmwareImage& image, const IAP::Progress& progress
             if (!replyAwaited) {
                 return;
             }
-            const auto deadline = std::chrono::steady_clock::now() + replyTimeout;
+            const auto deadline = std::chrono::steady_clock::now() + replyDeadline_;
             while (!receiver.status()) {
                 const auto now = std::chrono::steady_clock::now();
                 if (now >= deadline) {

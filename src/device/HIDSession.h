@@ -10,6 +10,7 @@
 #include "device/HIDPlatform.h"
 #include "device/USBDevice.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,14 +24,20 @@ namespace quelmar {
 // application, on the main thread in the command line. No locks.
 class HIDSession {
 public:
-    explicit HIDSession(HIDPlatform& platform = HIDPlatform::system());
+    // How long flash() waits for each bootloader reply.
+    static constexpr std::chrono::milliseconds defaultReplyDeadline{3000};
+
+    explicit HIDSession(HIDPlatform& platform, std::chrono::milliseconds replyDeadline = defaultReplyDeadline);
     ~HIDSession();
     HIDSession(const HIDSession&) = delete;
     HIDSession& operator=(const HIDSession&) = delete;
 
-    // Every attached board, in either mode, sorted by id. Never fails.
-    static std::vector<USBDevice> discover();
+    // Every attached board, in either mode, sorted by id. Never fails; why boards may be missing is the
+    // platform's problem().
     static std::vector<USBDevice> discover(HIDPlatform& platform);
+
+    std::chrono::milliseconds replyDeadline() const { return replyDeadline_; }
+    void setReplyDeadline(std::chrono::milliseconds deadline) { replyDeadline_ = deadline; }
 
     // Opens the board with this id and reads its identity; a failed identity read leaves info() absent.
     void connect(const std::string& id);
@@ -38,6 +45,7 @@ public:
 
     // Reads report id as exactly count bytes from the vendor interface, or the power interface when power.
     Bytes get(std::uint8_t id, std::size_t count, ReportType type, bool power);
+    Bytes get(ReportLayout report, ReportType type, bool power) { return get(report.id, report.size, type, power); }
     // Sends a complete report (byte 0 its ID) to the vendor interface.
     void set(ByteView report, ReportType type);
 
@@ -58,6 +66,7 @@ private:
     HIDDevice* opened(const HIDInterface& interface);
 
     HIDPlatform& platform_;
+    std::chrono::milliseconds replyDeadline_;
     std::optional<USBDevice> device_;
     std::optional<DeviceInfo> info_;
     // The open interfaces in the order they were opened.

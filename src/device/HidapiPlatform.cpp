@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 #include <hidapi/hidapi.h>
 
@@ -15,6 +16,17 @@ namespace {
 // hidapi reports a failure as -1; the errno of the system call beneath it says more when there is one.
 HIDStatus failureStatus(int result, int savedErrno) {
     return savedErrno != 0 ? savedErrno : result;
+}
+
+// One hidapi transfer, which answers a byte count or -1.
+template <typename Call>
+HIDResult transfer(Call call) {
+    errno = 0;
+    const int result = call();
+    if (result < 0) {
+        return {failureStatus(result, errno), 0};
+    }
+    return {0, static_cast<std::size_t>(result)};
 }
 
 std::optional<std::string> utf8(const wchar_t* text) {
@@ -57,44 +69,36 @@ public:
             return {EINVAL, 0};
         }
         buffer[0] = reportID;
-        errno = 0;
-        int result = 0;
         switch (type) {
         case ReportType::feature:
-            result = hid_get_feature_report(handle_, buffer.data(), buffer.size());
-            break;
+            return transfer([&] { return hid_get_feature_report(handle_, buffer.data(), buffer.size()); });
         case ReportType::input:
-            result = hid_get_input_report(handle_, buffer.data(), buffer.size());
-            break;
+            return transfer([&] { return hid_get_input_report(handle_, buffer.data(), buffer.size()); });
         case ReportType::output:
-            return {EINVAL, 0}; // hidraw offers no way to read an output report back
+            break; // hidraw offers no way to read an output report back
         }
-        if (result < 0) {
-            return {failureStatus(result, errno), 0};
-        }
-        return {0, static_cast<std::size_t>(result)};
+        return {EINVAL, 0};
     }
 
     HIDStatus setReport(ReportType type, ByteView report) override {
         if (report.empty()) {
             return EINVAL;
         }
-        errno = 0;
-        int result = 0;
+        HIDResult sent;
         switch (type) {
         case ReportType::feature:
-            result = hid_send_feature_report(handle_, report.data(), report.size());
+            sent = transfer([&] { return hid_send_feature_report(handle_, report.data(), report.size()); });
             break;
         case ReportType::output:
-            result = hid_write(handle_, report.data(), report.size());
+            sent = transfer([&] { return hid_write(handle_, report.data(), report.size()); });
             break;
         case ReportType::input:
             return EINVAL;
         }
-        if (result < 0) {
-            return failureStatus(result, errno);
+        if (sent.status != 0) {
+            return sent.status;
         }
-        return static_cast<std::size_t>(result) == report.size() ? 0 : EIO;
+        return sent.length == report.size() ? 0 : EIO;
     }
 
     HIDResult readInputReport(std::span<std::uint8_t> buffer, std::chrono::milliseconds timeout) override {
@@ -102,12 +106,7 @@ public:
             return {EINVAL, 0};
         }
         const auto ms = timeout.count() < 0 ? 0 : (timeout.count() > INT_MAX ? INT_MAX : timeout.count());
-        errno = 0;
-        const int result = hid_read_timeout(handle_, buffer.data(), buffer.size(), static_cast<int>(ms));
-        if (result < 0) {
-            return {failureStatus(result, errno), 0};
-        }
-        return {0, static_cast<std::size_t>(result)};
+        return transfer([&] { return hid_read_timeout(handle_, buffer.data(), buffer.size(), static_cast<int>(ms)); });
     }
 
 private:
@@ -117,7 +116,10 @@ private:
 } // namespace
 
 HidapiPlatform::HidapiPlatform() {
-    hid_init();
+    if (hid_init() != 0) {
+        // Enumerating initializes again, so a passing failure clears itself there.
+        problem_ = utf8(hid_error(nullptr)).value_or("hid_init failed");
+    }
 }
 
 HidapiPlatform::~HidapiPlatform() {
@@ -127,6 +129,10 @@ HidapiPlatform::~HidapiPlatform() {
 std::vector<HIDInterface> HidapiPlatform::enumerate(std::uint16_t vendorID) {
     std::vector<HIDInterface> out;
     hid_device_info* const list = hid_enumerate(vendorID, 0);
+    {
+        std::lock_guard lock(mutex_);
+        problem_ = list != nullptr ? std::nullopt : failureOf(hid_error(nullptr));
+    }
     for (const hid_device_info* info = list; info != nullptr; info = info->next) {
         HIDInterface interface;
         interface.path = info->path != nullptr ? info->path : "";
@@ -142,6 +148,23 @@ std::vector<HIDInterface> HidapiPlatform::enumerate(std::uint16_t vendorID) {
     }
     hid_free_enumeration(list);
     return out;
+}
+
+std::optional<std::string> HidapiPlatform::problem() const {
+    std::lock_guard lock(mutex_);
+    return problem_;
+}
+
+std::optional<std::string> HidapiPlatform::failureOf(const wchar_t* errorText) {
+    if (errorText == nullptr) {
+        return std::nullopt;
+    }
+    const std::wstring_view text(errorText);
+    // "No HID devices found in the system." or "... with requested VID/PID ...": nothing went wrong.
+    if (text.empty() || text == L"Success" || text.starts_with(L"No HID devices")) {
+        return std::nullopt;
+    }
+    return utf8(errorText);
 }
 
 HIDOpenResult HidapiPlatform::open(const HIDInterface& interface) {

@@ -1,5 +1,8 @@
 #include "Process.h"
+#include "cli/Modes.h"
+#include "device/HIDPlatform.h"
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,14 @@ ProcessResult probe(const std::string& simulator, const std::vector<std::string>
 ProcessResult probeBoards(const std::string& file, const std::vector<std::string>& arguments = {"--probe"}) {
     return probe(std::string(QUELMAR_TEST_DATA) + "/boards/" + file, arguments);
 }
+
+// HID access that finds nothing because it is broken.
+class BrokenHID final : public quelmar::HIDPlatform {
+public:
+    std::vector<quelmar::HIDInterface> enumerate(std::uint16_t) override { return {}; }
+    quelmar::HIDOpenResult open(const quelmar::HIDInterface&) override { return {nullptr, ENODEV}; }
+    std::optional<std::string> problem() const override { return "Couldn't create udev context"; }
+};
 
 } // namespace
 
@@ -70,6 +81,15 @@ TEST(Probe, NoBoardIsNotAFailure) {
     const auto result = probeBoards("none.json");
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "No Quelmar connected\n");
+}
+
+TEST(Probe, BrokenHIDAccessIsNamedWhenNoBoardIsFound) {
+    BrokenHID hid;
+    testing::internal::CaptureStdout();
+    const int status = quelmar::Modes::probe({"quelmar", "--probe"}, [&]() -> quelmar::HIDPlatform& { return hid; });
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "No Quelmar connected\nHID problem: Couldn't create udev context\n");
+    EXPECT_EQ(status, 0);
 }
 
 TEST(Probe, OutOfRangeConfigurationIsLeftOutButSamplesFollow) {

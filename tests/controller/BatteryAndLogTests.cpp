@@ -22,7 +22,9 @@ protected:
         run(model->poll());
         ASSERT_TRUE(model->canConfigure());
     }
-    StoredConfig stored() { return platform->board(0).storedConfig(); }
+    StoredConfig stored() {
+        return platform->withBoard(0, [](EmulatedBoard& board) { return board.storedConfig(); });
+    }
 };
 
 std::string contents(const std::filesystem::path& path) {

@@ -48,7 +48,7 @@ TEST_F(Connecting, FollowsTheStatesWithoutAnyoneClicking) {
     EXPECT_THAT(logTexts(), ElementsAre("Quelmar DC UPS · 已连接 · 固件 1.0.8"));
 
     // Unplugged: logged once while it stays away; the remaining board is the only one, so it is taken.
-    platform->board(1).leaveBus();
+    unplug(1);
     run(model->poll());
     EXPECT_EQ(text(), disconnected);
     EXPECT_FALSE(model->connected());
@@ -80,7 +80,7 @@ TEST_F(Connecting, ReconnectsAcrossModeChangesAndSamplesOnlyInAppMode) {
     ASSERT_TRUE(model->snapshot());
 
     // Each pass comes after the board is back on the bus, so the connection is followed, not lost.
-    platform->board(0).restartInto(BoardMode::bootloader);
+    restart(0, BoardMode::bootloader);
     QTest::qWait(60);
     run(model->poll());
     EXPECT_EQ(text(), "Bootloader 模式");
@@ -90,7 +90,7 @@ TEST_F(Connecting, ReconnectsAcrossModeChangesAndSamplesOnlyInAppMode) {
     run(model->poll());
     EXPECT_FALSE(model->snapshot()) << "a bootloader is not sampled";
 
-    platform->board(0).restartInto(BoardMode::app);
+    restart(0, BoardMode::app);
     QTest::qWait(60);
     run(model->poll());
     ASSERT_TRUE(model->connected());
@@ -139,7 +139,7 @@ TEST_F(Connecting, DropsASampleWhenAWorkflowStartedMeanwhile) {
     run(model->poll());
     model->setCapacity("3000");
     // The next pass lists one board less; while it then reads a sample, a battery write begins.
-    platform->board(1).leaveBus();
+    unplug(1);
     QObject::connect(model.get(), &AppModel::devicesChanged, model.get(),
                      [this] { QTimer::singleShot(10, model.get(), [this] { model->writeConfig(); }); });
     run(model->poll());
@@ -178,7 +178,7 @@ TEST_F(Connecting, TheStandardEmulatedBoardConnectsSamplesTakesAWriteAndComesBac
     run(model->writeConfig());
     EXPECT_EQ(logTexts().back(), "电池参数写入及读回验证通过");
 
-    platform->board(0).restartInto(BoardMode::app); // unplugged and plugged in again
+    restart(0, BoardMode::app); // unplugged and plugged in again
     run(model->poll());
     EXPECT_EQ(text(), disconnected);
     QTest::qWait(60);

@@ -167,6 +167,24 @@ protected:
         }
     }
 
+    // The emulated boards, as a test looks at and handles them.
+    Bytes storedImage(std::size_t board) {
+        return platform->withBoard(board, [](EmulatedBoard& b) { return b.storedImage(); });
+    }
+    std::vector<Bytes> packets(std::size_t board) {
+        return platform->withBoard(board, [](EmulatedBoard& b) { return b.packetsReceived(); });
+    }
+    BoardMode mode(std::size_t board) {
+        return platform->withBoard(board, [](EmulatedBoard& b) { return b.mode(); });
+    }
+    void unplug(std::size_t board) {
+        platform->withBoard(board, [](EmulatedBoard& b) { b.leaveBus(); });
+    }
+    // Off the bus and back after the board's restart time, in that mode.
+    void restart(std::size_t board, BoardMode into) {
+        platform->withBoard(board, [into](EmulatedBoard& b) { b.restartInto(into); });
+    }
+
     std::vector<std::string> logTexts() const {
         std::vector<std::string> texts;
         for (const auto& line : model->logs().lines()) {

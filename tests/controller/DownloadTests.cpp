@@ -58,12 +58,12 @@ TEST_F(FirmwareDownload, ValidatesTheSignedImageWhichCanThenBeFlashed) {
     EXPECT_EQ(fractions.back(), 1.0);
     EXPECT_EQ(logTexts().back(), "固件下载、签名清单及 HEX 验证通过；请进入 Bootloader 后确认烧录");
     EXPECT_THAT(leftInUpdates(), IsEmpty()) << "the downloaded file is deleted";
-    EXPECT_EQ(platform->board(0).mode(), BoardMode::app) << "downloading never flashes";
+    EXPECT_EQ(mode(0), BoardMode::app) << "downloading never flashes";
 
     run(model->enterBootloader());
     run(model->flash());
     EXPECT_FALSE(model->errorMessage());
-    EXPECT_EQ(platform->board(0).storedImage(), Bytes(bytes.begin(), bytes.end()));
+    EXPECT_EQ(storedImage(0), Bytes(bytes.begin(), bytes.end()));
 }
 
 TEST_F(FirmwareDownload, EndsWhenTheBoardIsReplacedMeanwhile) {
@@ -77,7 +77,7 @@ TEST_F(FirmwareDownload, EndsWhenTheBoardIsReplacedMeanwhile) {
     model->chooseFirmware();
 
     auto downloading = model->downloadFirmware();
-    platform->board(0).leaveBus();
+    unplug(0);
     run(std::move(downloading));
     EXPECT_EQ(model->errorMessage(), QString("设备已变化，请重新下载适用固件"));
     EXPECT_EQ(model->firmwareName(), "app.hex") << "the earlier image stays";

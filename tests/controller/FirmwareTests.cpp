@@ -72,7 +72,7 @@ TEST_F(Firmware, UpgradesFromAppModeAndComesBackUnderTheSameID) {
     EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
     EXPECT_EQ(model->progress(), 1.0) << "the last value reported is the last one shown";
     EXPECT_EQ(model->connected(), (DeviceChoice{idOf(), "Quelmar DC UPS", "QM1", false}));
-    EXPECT_EQ(platform->board(0).storedImage(), Bytes(bytes.begin(), bytes.end()));
+    EXPECT_EQ(storedImage(0), Bytes(bytes.begin(), bytes.end()));
     EXPECT_TRUE(model->image()) << "the image stays chosen";
     EXPECT_THAT(dialogs.confirmations,
                 ElementsAre(std::tuple("进入固件升级模式？", "设备会重启进入 Bootloader。此步骤不会写入固件。", "进入"),
@@ -97,7 +97,7 @@ TEST_F(Firmware, KeepsAnImageToTheBoardItWasChosenFor) {
     run(model->flash());
     EXPECT_EQ(model->errorMessage(), QString("目标设备已变化，请重新选择适用固件"));
     EXPECT_THAT(dialogs.confirmations, IsEmpty());
-    EXPECT_THAT(platform->board(1).packetsReceived(), IsEmpty());
+    EXPECT_THAT(packets(1), IsEmpty());
 
     // Chosen with no board connected, it may go to any board.
     run(model->disconnect());
@@ -117,13 +117,13 @@ TEST_F(Firmware, DecliningChangesNothingAndWrongModesDoNothing) {
     dialogs.answers = {false};
     run(model->enterBootloader());
     EXPECT_FALSE(model->connected()->bootloader);
-    EXPECT_EQ(platform->board(0).mode(), BoardMode::app);
+    EXPECT_EQ(mode(0), BoardMode::app);
 
     run(model->enterBootloader());
     choose(hexFile(patternBytes(100)));
     dialogs.answers = {false};
     run(model->flash());
-    EXPECT_THAT(platform->board(0).packetsReceived(), IsEmpty());
+    EXPECT_THAT(packets(0), IsEmpty());
     EXPECT_FALSE(model->errorMessage());
     EXPECT_EQ(dialogs.confirmations.size(), 3u);
 
@@ -146,7 +146,8 @@ TEST_F(Firmware, ABoardThatNeverComesBackIsNotReplacedByAnother) {
     EXPECT_EQ(model->errorMessage(), QString::fromStdString(message));
     EXPECT_FALSE(model->connected());
     EXPECT_FALSE(model->operation());
-    EXPECT_EQ(platform->board(1).openCount(), 0u) << "the other board is never opened";
+    EXPECT_EQ(platform->withBoard(1, [](EmulatedBoard& board) { return board.openCount(); }), 0u)
+        << "the other board is never opened";
     const auto texts = logTexts();
     EXPECT_THAT(std::vector(texts.end() - 2, texts.end()), ElementsAre("固件写入、读回校验及 CRC 写入完成", message));
 }
@@ -162,7 +163,7 @@ TEST_F(Firmware, AFailedFlashClosesTheSessionAndALaterOneSucceeds) {
     EXPECT_EQ(model->errorMessage(), QString("Bootloader 返回错误：7"));
     EXPECT_EQ(logTexts().back(), "Bootloader 返回错误：7");
     EXPECT_FALSE(model->connected());
-    EXPECT_EQ(platform->board(0).packetsReceived().size(), 4u);
+    EXPECT_EQ(packets(0).size(), 4u);
 
     model->setErrorMessage(std::nullopt);
     run(model->poll()); // finds the bootloader again
@@ -170,7 +171,7 @@ TEST_F(Firmware, AFailedFlashClosesTheSessionAndALaterOneSucceeds) {
     run(model->flash());
     EXPECT_FALSE(model->errorMessage());
     EXPECT_FALSE(model->connected()->bootloader);
-    EXPECT_EQ(platform->board(0).storedImage(), Bytes(bytes.begin(), bytes.end()));
+    EXPECT_EQ(storedImage(0), Bytes(bytes.begin(), bytes.end()));
 }
 
 TEST_F(Firmware, ABoardVanishingDuringTheFlashEndsIt) {

@@ -1,9 +1,9 @@
 // Intel HEX files written by Debian's objcopy and srec_cat, checked against the binaries they were made from
 // and against Python's zlib.crc32.
 #include "HexFixtures.h"
+#include "Matchers.h"
 #include "core/CRC32.h"
 #include "core/FirmwareImage.h"
-#include "core/UPSError.h"
 
 #include <string>
 
@@ -13,7 +13,6 @@
 using namespace quelmar;
 using namespace quelmar::test;
 using testing::MatchesRegex;
-using testing::ThrowsMessage;
 
 namespace {
 
@@ -52,15 +51,6 @@ std::string toolName(Tool tool) {
     return "";
 }
 
-std::string message(const std::string& text) {
-    try {
-        FirmwareImage{text};
-    } catch (const UPSError& error) {
-        return error.message();
-    }
-    return "accepted";
-}
-
 } // namespace
 
 class ToolWrittenImage : public testing::TestWithParam<std::tuple<Tool, std::size_t>> {};
@@ -83,12 +73,15 @@ TEST_P(ToolWrittenImage, OneAddressLateOrOneByteTooManyIsRefused) {
     writeFile(dir / "app.bin", patternBytes(size));
     writeHex(tool, dir / "app.bin", start + 1, dir / "late.hex");
     if (size == 44928) {
-        EXPECT_THAT(message(readFile(dir / "late.hex")), MatchesRegex("HEX 第 [0-9]+ 行：超出 APP 安全区域"));
+        EXPECT_THAT([&] { FirmwareImage{readFile(dir / "late.hex")}; },
+                    ThrowsUPSErrorThat(MatchesRegex("HEX 第 [0-9]+ 行：超出 APP 安全区域")));
         writeFile(dir / "long.bin", patternBytes(size + 1));
         writeHex(tool, dir / "long.bin", start, dir / "long.hex");
-        EXPECT_THAT(message(readFile(dir / "long.hex")), MatchesRegex("HEX 第 [0-9]+ 行：超出 APP 安全区域"));
+        EXPECT_THAT([&] { FirmwareImage{readFile(dir / "long.hex")}; },
+                    ThrowsUPSErrorThat(MatchesRegex("HEX 第 [0-9]+ 行：超出 APP 安全区域")));
     } else {
-        EXPECT_EQ(message(readFile(dir / "late.hex")), "HEX 缺少 EOF 或 APP 起始地址错误");
+        EXPECT_THAT([&] { FirmwareImage{readFile(dir / "late.hex")}; },
+                    ThrowsUPSError("HEX 缺少 EOF 或 APP 起始地址错误"));
     }
 }
 
@@ -127,5 +120,5 @@ TEST(ToolWrittenImage, TwoBinariesOverTheSameAddressesAreRefused) {
     ASSERT_NE(eof, std::string::npos);
     const auto firstData = text.find("\n") + 1;
     text.insert(eof, text.substr(firstData, text.find("\n", firstData) + 1 - firstData));
-    EXPECT_THAT(message(text), MatchesRegex("HEX 第 [0-9]+ 行：数据地址重叠"));
+    EXPECT_THAT([&] { FirmwareImage{text}; }, ThrowsUPSErrorThat(MatchesRegex("HEX 第 [0-9]+ 行：数据地址重叠")));
 }

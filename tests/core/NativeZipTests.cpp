@@ -1,7 +1,7 @@
+#include "Matchers.h"
 #include "Process.h"
 #include "ZipBuilder.h"
 #include "core/NativeZip.h"
-#include "core/UPSError.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -38,16 +38,6 @@ const std::string localMismatch = "ZIP 本地路径或大小不符";
 const std::string lengthMismatch = "ZIP 中央目录长度不符";
 
 const std::string bundle = "Quelmar_Monitor.app/";
-
-// The validator's message, or "" when the archive is accepted.
-std::string verdict(const Bytes& archive) {
-    try {
-        NativeZip::validate(archive);
-        return "";
-    } catch (const UPSError& error) {
-        return error.message();
-    }
-}
 
 Bytes oneFile(std::string name) {
     return ZipBuilder().file(std::move(name)).build();
@@ -142,7 +132,11 @@ class Validate : public testing::TestWithParam<Case> {};
 
 TEST_P(Validate, GivesTheFirstViolation) {
     const Bytes archive = GetParam().archive();
-    EXPECT_EQ(verdict(archive), GetParam().message);
+    if (GetParam().message.empty()) {
+        EXPECT_NO_THROW(NativeZip::validate(archive));
+    } else {
+        EXPECT_THAT([&] { NativeZip::validate(archive); }, ThrowsUPSError(GetParam().message));
+    }
 }
 
 // clang-format off
@@ -333,7 +327,7 @@ TEST(NativeZip, AcceptsTheLargestEntryCount) {
     for (std::uint32_t i = 0; i < NativeZip::maxEntries; ++i) {
         builder.file(bundle + std::to_string(i), "");
     }
-    EXPECT_EQ(verdict(builder.build()), "");
+    EXPECT_NO_THROW(NativeZip::validate(builder.build()));
 }
 
 // Every truncation, and every offset and length field claiming every value up to past the buffer's end and the
@@ -347,8 +341,15 @@ TEST(NativeZip, SurvivesEveryOffsetAndLength) {
         ZipBuilder().add(ZipEntry(bundle + "x", "data").attributes(0)).gapBeforeEnd(4).comment("note").build(&at);
     put32(original, at.cdStart + at.cdSize, 0x02014B50);
     ASSERT_TRUE(std::all_of(original.begin(), original.end(), [](std::uint8_t byte) { return byte < 0x80; }));
+    // Either outcome will do: what counts is that nothing outside the buffer is read.
+    const auto judge = [](const Bytes& archive) {
+        try {
+            NativeZip::validate(archive);
+        } catch (const UPSError&) {
+        }
+    };
     for (std::size_t length = 0; length <= original.size(); ++length) {
-        EXPECT_NO_THROW(verdict(Bytes(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(length))));
+        EXPECT_NO_THROW(judge(Bytes(original.begin(), original.begin() + static_cast<std::ptrdiff_t>(length))));
     }
     using Setter = std::function<void(Bytes&, std::uint32_t)>;
     const auto u16At = [](std::size_t offset) -> Setter {
@@ -381,7 +382,7 @@ TEST(NativeZip, SurvivesEveryOffsetAndLength) {
         for (const auto value : values) {
             Bytes changed = original;
             fields[field](changed, value);
-            EXPECT_NO_THROW(verdict(changed)) << "field " << field << " = " << value;
+            EXPECT_NO_THROW(judge(changed)) << "field " << field << " = " << value;
         }
     }
 }
@@ -404,9 +405,14 @@ TEST(NativeZip, EntriesAreTheValidatedRecordsInOrder) {
 }
 
 TEST(NativeZip, EntriesRefusesWhatValidateRefuses) {
-    for (const Bytes& archive :
-         {Bytes(21, 0), twoFiles(bundle + "x", bundle + "x"), withDirectorySize(+4, sample().gapBeforeEnd(4))}) {
-        EXPECT_THAT([&] { NativeZip::entries(archive); }, testing::ThrowsMessage<UPSError>(verdict(archive)));
+    const std::vector<std::pair<Bytes, std::string>> refused = {
+        {Bytes(21, 0), tooShort},
+        {twoFiles(bundle + "x", bundle + "x"), unsafePath},
+        {withDirectorySize(+4, sample().gapBeforeEnd(4)), lengthMismatch},
+    };
+    for (const auto& [archive, message] : refused) {
+        EXPECT_THAT([&] { NativeZip::validate(archive); }, ThrowsUPSError(message));
+        EXPECT_THAT([&] { NativeZip::entries(archive); }, ThrowsUPSError(message));
     }
 }
 
@@ -462,7 +468,7 @@ protected:
     }
 
     void expectTheTree(const Bytes& archive) {
-        ASSERT_EQ(verdict(archive), "");
+        ASSERT_NO_THROW(NativeZip::validate(archive));
         std::map<std::string, std::pair<NativeZip::EntryType, std::uint32_t>> seen;
         for (const auto& entry : NativeZip::entries(archive)) {
             seen[entry.name] = {entry.type, entry.uncompressedSize};
@@ -486,41 +492,61 @@ TEST_F(RealTools, PythonArchiveIsAccepted) {
 }
 
 TEST_F(RealTools, PythonArchiveWithTheLongestCommentIsAccepted) {
-    EXPECT_EQ(verdict(python("z.writestr('Quelmar_Monitor.app/x', 'x')\nz.comment = b'c' * 65535")), "");
+    EXPECT_NO_THROW(NativeZip::validate(python("z.writestr('Quelmar_Monitor.app/x', 'x')\nz.comment = b'c' * 65535")));
 }
 
 TEST_F(RealTools, ZipSymbolicLinkIsRefused) {
     fs::create_symlink("Info.plist", root_ / "Quelmar_Monitor.app/Contents/link");
-    EXPECT_EQ(verdict(run("/usr/bin/zip", {"-q", "-r", "-y", "out.zip", "Quelmar_Monitor.app"})), badContent);
+    EXPECT_THAT(
+        [&] {
+            NativeZip::validate(run("/usr/bin/zip", {"-q", "-r", "-y", "out.zip", "Quelmar_Monitor.app"}));
+        },
+        ThrowsUPSError(badContent));
 }
 
 TEST_F(RealTools, BsdtarSymbolicLinkIsRefused) {
     fs::create_symlink("Info.plist", root_ / "Quelmar_Monitor.app/Contents/link");
-    EXPECT_EQ(verdict(run("/usr/bin/bsdtar", {"--format", "zip", "-cf", "out.zip", "Quelmar_Monitor.app"})),
-              badContent);
+    EXPECT_THAT(
+        [&] {
+            NativeZip::validate(run("/usr/bin/bsdtar", {"--format", "zip", "-cf", "out.zip", "Quelmar_Monitor.app"}));
+        },
+        ThrowsUPSError(badContent));
 }
 
 TEST_F(RealTools, ZipEncryptionIsRefused) {
-    EXPECT_EQ(verdict(run("/usr/bin/zip", {"-q", "-r", "-P", "secret", "out.zip", "Quelmar_Monitor.app"})), badContent);
+    EXPECT_THAT(
+        [&] {
+            NativeZip::validate(run("/usr/bin/zip", {"-q", "-r", "-P", "secret", "out.zip", "Quelmar_Monitor.app"}));
+        },
+        ThrowsUPSError(badContent));
 }
 
 TEST_F(RealTools, ZipBzip2IsRefused) {
-    EXPECT_EQ(verdict(run("/usr/bin/zip", {"-q", "-r", "-Z", "bzip2", "out.zip", "Quelmar_Monitor.app"})), badContent);
+    EXPECT_THAT(
+        [&] {
+            NativeZip::validate(run("/usr/bin/zip", {"-q", "-r", "-Z", "bzip2", "out.zip", "Quelmar_Monitor.app"}));
+        },
+        ThrowsUPSError(badContent));
 }
 
 TEST_F(RealTools, TopLevelFileIsRefused) {
     write("README.txt", "hello");
-    EXPECT_EQ(verdict(run("/usr/bin/zip", {"-q", "-r", "out.zip", "Quelmar_Monitor.app", "README.txt"})), unsafePath);
+    EXPECT_THAT(
+        [&] {
+            NativeZip::validate(run("/usr/bin/zip", {"-q", "-r", "out.zip", "Quelmar_Monitor.app", "README.txt"}));
+        },
+        ThrowsUPSError(unsafePath));
 }
 
 TEST_F(RealTools, PythonTraversalIsRefused) {
-    EXPECT_EQ(verdict(python("z.writestr('Quelmar_Monitor.app/../evil', 'x')")), unsafePath);
+    EXPECT_THAT([&] { NativeZip::validate(python("z.writestr('Quelmar_Monitor.app/../evil', 'x')")); },
+                ThrowsUPSError(unsafePath));
 }
 
 TEST_F(RealTools, PythonNfdDuplicateIsRefused) {
     const Bytes archive = python("z.writestr('Quelmar_Monitor.app/caf\\u00e9', 'a')\n"
                                  "z.writestr('Quelmar_Monitor.app/cafe\\u0301', 'b')");
-    EXPECT_EQ(verdict(archive), unsafePath);
+    EXPECT_THAT([&] { NativeZip::validate(archive); }, ThrowsUPSError(unsafePath));
 }
 
 TEST_F(RealTools, EntriesKeepTheStoredNameBytes) {

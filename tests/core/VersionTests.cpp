@@ -1,4 +1,4 @@
-#include "core/UPSError.h"
+#include "Matchers.h"
 #include "core/Version.h"
 
 #include <string>
@@ -40,12 +40,7 @@ TEST(Version, MessageHasNoSeparator) {
 
 TEST(Version, EmbeddedNulIsRejectedAndKeptInTheMessage) {
     const std::string text("1.2\0.3", 6);
-    try {
-        Version{text};
-        FAIL() << "accepted";
-    } catch (const UPSError& error) {
-        EXPECT_EQ(error.message(), "版本号无效：" + text);
-    }
+    EXPECT_THAT([&] { Version{text}; }, ThrowsUPSError("版本号无效：" + text));
 }
 
 TEST(Version, OrdersNumerically) {

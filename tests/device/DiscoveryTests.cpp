@@ -1,5 +1,6 @@
 #include "Boards.h"
 #include "device/HIDSession.h"
+#include "device/HidapiPlatform.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -149,4 +150,19 @@ TEST(Discovery, IdsSortAsText) {
 
 TEST(Discovery, NothingAttachedIsAnEmptyList) {
     EXPECT_THAT(discover({}), IsEmpty());
+}
+
+// hidapi answers both "nothing found" and a failure with no list; only its error text tells them apart.
+TEST(HidapiPlatform, EmptyEnumerationIsAProblemOnlyWhenHidapiSaysItFailed) {
+    EXPECT_EQ(HidapiPlatform::failureOf(nullptr), std::nullopt);
+    EXPECT_EQ(HidapiPlatform::failureOf(L"Success"), std::nullopt);
+    EXPECT_EQ(HidapiPlatform::failureOf(L"No HID devices found in the system."), std::nullopt);
+    EXPECT_EQ(HidapiPlatform::failureOf(L"No HID devices with requested VID/PID found in the system."), std::nullopt);
+    EXPECT_EQ(HidapiPlatform::failureOf(L"Couldn't create udev context"), "Couldn't create udev context");
+}
+
+TEST(HidapiPlatform, NoBoardsOnAWorkingStackIsNoProblem) {
+    HidapiPlatform platform;
+    platform.enumerate(Board::vendorID);
+    EXPECT_EQ(platform.problem(), std::nullopt);
 }

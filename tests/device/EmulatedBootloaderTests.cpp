@@ -66,7 +66,9 @@ struct Bootloader {
         return devices.empty() ? std::nullopt : std::optional(devices[0].bootloader);
     }
 
-    EmulatedBoard& emulated() { return platform.board(0); }
+    Bytes storedImage() { return platform.withBoard(0, &EmulatedBoard::storedImage); }
+    bool appValid() { return platform.withBoard(0, &EmulatedBoard::appValid); }
+    std::vector<Bytes> packets() { return platform.withBoard(0, &EmulatedBoard::packetsReceived); }
 
     ManualClock clock;
     EmulatedPlatform platform;
@@ -175,7 +177,7 @@ TEST(EmulatedBootloader, RefusesAnImageLargerThanTheAPPArea) {
         ASSERT_EQ(b.exchange(writePacket(chunk)), 0) << i;
     }
     EXPECT_EQ(b.exchange(writePacket({0xFF})), S::areaFull);
-    EXPECT_EQ(b.emulated().storedImage(), image);
+    EXPECT_EQ(b.storedImage(), image);
 }
 
 TEST(EmulatedBootloader, FinishAfterTheSealStartsTheNewImage) {
@@ -184,8 +186,8 @@ TEST(EmulatedBootloader, FinishAfterTheSealStartsTheNewImage) {
                 ElementsAre(0, 0, 0, 0));
     EXPECT_EQ(b.exchange(IAP::packet(IAP::Code::finish, {})), -1); // no answer: the board has gone
     EXPECT_EQ(b.listedAsBootloader(), false);
-    EXPECT_EQ(b.emulated().storedImage(), twoBytes);
-    EXPECT_TRUE(b.emulated().appValid());
+    EXPECT_EQ(b.storedImage(), twoBytes);
+    EXPECT_TRUE(b.appValid());
 }
 
 TEST(EmulatedBootloader, UnsealedSequenceLeavesNoAPPToStart) {
@@ -194,8 +196,8 @@ TEST(EmulatedBootloader, UnsealedSequenceLeavesNoAPPToStart) {
         ASSERT_THAT(b.exchanges({openPacket(), writePacket(twoBytes), verifyPacket(twoBytes)}), ElementsAre(0, 0, 0));
         EXPECT_EQ(b.exchange(IAP::packet(code, {})), -1);
         EXPECT_EQ(b.listedAsBootloader(), true) << int(code);
-        EXPECT_FALSE(b.emulated().appValid());
-        EXPECT_THAT(b.emulated().packetsReceived(), IsEmpty()); // a new bootloader start
+        EXPECT_FALSE(b.appValid());
+        EXPECT_THAT(b.packets(), IsEmpty()); // a new bootloader start
     }
 }
 
@@ -204,19 +206,19 @@ TEST(EmulatedBootloader, RunAppWithoutASequenceKeepsTheImage) {
         Bootloader b;
         EXPECT_EQ(b.exchange(IAP::packet(code, {})), -1);
         EXPECT_EQ(b.listedAsBootloader(), false) << int(code);
-        EXPECT_EQ(b.emulated().storedImage(), (Bytes{0xA5, 0x5A}));
+        EXPECT_EQ(b.storedImage(), (Bytes{0xA5, 0x5A}));
     }
 }
 
 TEST(EmulatedBootloader, AnswersNothingButOutputReportOne) {
     Bootloader b;
-    EXPECT_EQ(b.emulated().setReport(InterfaceRole::vendor, ReportType::feature, openPacket()), EPIPE);
+    EXPECT_EQ(b.session.vendorDevice()->setReport(ReportType::feature, openPacket()), EPIPE);
     auto other = openPacket();
     other[0] = 2;
-    EXPECT_EQ(b.emulated().setReport(InterfaceRole::vendor, ReportType::output, other), EPIPE);
+    EXPECT_EQ(b.session.vendorDevice()->setReport(ReportType::output, other), EPIPE);
     std::vector<std::uint8_t> buffer(6);
     EXPECT_EQ(b.session.vendorDevice()->getReport(ReportType::feature, 6, buffer).status, EPIPE);
-    EXPECT_THAT(b.emulated().packetsReceived(), IsEmpty());
+    EXPECT_THAT(b.packets(), IsEmpty());
 }
 
 TEST(EmulatedBootloader, EnteredFromAPPModeItCountsPacketsAfresh) {
@@ -226,7 +228,7 @@ TEST(EmulatedBootloader, EnteredFromAPPModeItCountsPacketsAfresh) {
     EXPECT_EQ(b.listedAsBootloader(), true);
     b.session.connect(boardID);
     EXPECT_EQ(b.exchange(openPacket()), 0);
-    EXPECT_THAT(b.emulated().packetsReceived(), SizeIs(1));
+    EXPECT_THAT(b.packets(), SizeIs(1));
 }
 
 // Fault switches
@@ -239,7 +241,7 @@ TEST(EmulatedBootloaderFaults, StatusDropAndExtraReportsAtTheirPacket) {
     d.faults.sendAfter[4] = {{0x01}};
     Bootloader b(d);
     EXPECT_THAT(b.exchanges({openPacket(), writePacket(twoBytes), verifyPacket(twoBytes)}), ElementsAre(0, 0x42, -1));
-    EXPECT_THAT(b.emulated().storedImage(), IsEmpty()); // the told status replaced the work
+    EXPECT_THAT(b.storedImage(), IsEmpty()); // the told status replaced the work
 
     b.session.set(sealPacket(twoBytes), ReportType::output);
     std::vector<std::uint8_t> buffer(64);
@@ -296,7 +298,7 @@ TEST(BoardDescriptionJSON, ReadsTheBootloaderFaultsAndTheImage) {
                    "sendBefore": {"3": [[2, 0], [1]]}, "sendAfter": {"1": [[1, 9, 255]]}}
     }]})"));
     const auto platform = EmulatedPlatform::fromSetting((directory / "boards.json").string());
-    const auto& f = platform->board(0).description().faults;
+    const auto f = platform->withBoard(0, [](EmulatedBoard& b) { return b.description().faults; });
     EXPECT_EQ(f.dropReply, 4u);
     EXPECT_THAT(f.replyStatus, ElementsAre(std::pair<const std::size_t, std::uint8_t>{2, 5},
                                            std::pair<const std::size_t, std::uint8_t>{1476, 0}));
@@ -304,7 +306,7 @@ TEST(BoardDescriptionJSON, ReadsTheBootloaderFaultsAndTheImage) {
     EXPECT_EQ(f.delayMilliseconds, 1);
     EXPECT_THAT(f.sendBefore.at(3), ElementsAre(Bytes{2, 0}, Bytes{1}));
     EXPECT_THAT(f.sendAfter.at(1), ElementsAre(Bytes{1, 9, 255}));
-    EXPECT_EQ(platform->board(0).storedImage(), (Bytes{0x10, 0x20, 0x30}));
+    EXPECT_EQ(platform->withBoard(0, &EmulatedBoard::storedImage), (Bytes{0x10, 0x20, 0x30}));
 }
 
 std::string parseError(const std::string& json) {

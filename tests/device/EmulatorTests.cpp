@@ -1,9 +1,14 @@
 #include "Boards.h"
+#include "HexFixtures.h"
+#include "core/IAP.h"
 #include "core/UPSError.h"
 #include "device/HIDSession.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <stdexcept>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -273,4 +278,41 @@ TEST(BoardDescriptionJSON, UnreadableFileNamesThePath) {
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "QUELMAR_SIMULATOR: cannot read /nonexistent/boards.json");
     }
+}
+
+TEST(BoardDescriptionJSON, DescriptionLargerThanOneMebibyteIsNotRead) {
+    const TemporaryDirectory directory;
+    const auto path = (directory / "boards.json").string();
+    writeFile(path, std::string(EmulatedPlatform::maxDescriptionSize + 1, ' '));
+    EXPECT_THAT([&] { EmulatedPlatform::fromSetting(path); },
+                testing::ThrowsMessage<std::runtime_error>("QUELMAR_SIMULATOR: " + path + ": larger than 1 MiB"));
+}
+
+// Tests read what a board holds while devices of the same platform change it on other threads.
+TEST(EmulatedPlatform, BoardStateIsReadUnderTheLock) {
+    auto b = board();
+    b.bootloader = true;
+    EmulatedPlatform platform({b});
+    HIDSession session(platform);
+    session.connect(boardID);
+    HIDDevice& device = *session.vendorDevice();
+    constexpr std::size_t count = 5000;
+    std::atomic<std::size_t> sent = 0;
+    std::thread writer([&] {
+        for (; sent < count; ++sent) {
+            device.setReport(ReportType::output, IAP::packet(IAP::Code::write, Bytes{0x01}));
+        }
+    });
+    while (sent == 0) {
+        std::this_thread::yield();
+    }
+    std::size_t seen = 0;
+    while (sent < count) {
+        const auto packets = platform.withBoard(0, &EmulatedBoard::packetsReceived);
+        EXPECT_GE(packets.size(), seen);
+        EXPECT_TRUE(std::all_of(packets.begin(), packets.end(), [](const Bytes& p) { return p.size() == 64; }));
+        seen = packets.size();
+    }
+    writer.join();
+    EXPECT_EQ(platform.withBoard(0, &EmulatedBoard::packetsReceived).size(), count);
 }

@@ -1,10 +1,11 @@
 #include "Boards.h"
 #include "HexFixtures.h"
+#include "Matchers.h"
 #include "core/CRC32.h"
 #include "core/FirmwareImage.h"
-#include "core/UPSError.h"
 #include "device/HIDSession.h"
 
+#include <chrono>
 #include <functional>
 #include <ostream>
 #include <utility>
@@ -26,6 +27,8 @@ namespace {
 const std::string boardID = "location:17825792";
 const std::string done = "写入与校验完成，等待设备重连";
 const std::string timedOut = "Bootloader 应答超时；已停止烧录，请重新连接后重试";
+// Long enough for an emulated board that answers at once, short enough to wait out in every test.
+constexpr std::chrono::milliseconds shortDeadline{100};
 
 // 62 bytes: two packets per pass, 7 in all (open, write ×2, verify ×2, seal, finish).
 const Bytes& smallImage() {
@@ -48,26 +51,23 @@ BoardDescription bootloaderBoard(const std::function<void(BoardFaults&)>& faults
 }
 
 struct Flashing {
-    explicit Flashing(BoardDescription b = bootloaderBoard())
+    explicit Flashing(BoardDescription b = bootloaderBoard(),
+                      std::chrono::milliseconds replyDeadline = HIDSession::defaultReplyDeadline)
         : platform({std::move(b)}, clock.function())
-        , session(platform) {
+        , session(platform, replyDeadline) {
         session.connect(boardID);
     }
 
-    // The message of the first failure, or "(flashed)".
-    std::string flash(const FirmwareImage& image) {
-        try {
-            session.flash(image,
-                          [&](double fraction, const std::string& text) { progress.emplace_back(fraction, text); });
-        } catch (const UPSError& e) {
-            return e.message();
-        }
-        return "(flashed)";
+    void flash(const FirmwareImage& image) {
+        session.flash(image, [&](double fraction, const std::string& text) { progress.emplace_back(fraction, text); });
     }
+
+    std::vector<Bytes> packets() { return platform.withBoard(0, &EmulatedBoard::packetsReceived); }
+    Bytes storedImage() { return platform.withBoard(0, &EmulatedBoard::storedImage); }
 
     std::vector<std::uint8_t> codes() {
         std::vector<std::uint8_t> out;
-        for (const auto& packet : platform.board(0).packetsReceived()) {
+        for (const auto& packet : packets()) {
             out.push_back(packet[1]);
         }
         return out;
@@ -78,8 +78,6 @@ struct Flashing {
         const auto devices = HIDSession::discover(platform);
         return devices.empty() ? std::nullopt : std::optional(devices[0]);
     }
-
-    EmulatedBoard& emulated() { return platform.board(0); }
 
     ManualClock clock;
     EmulatedPlatform platform;
@@ -99,9 +97,9 @@ TEST(Flash, FullAreaImageMadeByObjcopyIsStoredByteForByte) {
     const FirmwareImage image(readFile(directory / "app.hex"));
 
     Flashing f;
-    EXPECT_EQ(f.flash(image), "(flashed)");
-    EXPECT_EQ(f.emulated().storedImage(), binary);
-    EXPECT_THAT(f.emulated().packetsReceived(), SizeIs(1 + 737 + 737 + 1 + 1));
+    EXPECT_NO_THROW(f.flash(image));
+    EXPECT_EQ(f.storedImage(), binary);
+    EXPECT_THAT(f.packets(), SizeIs(1 + 737 + 737 + 1 + 1));
     EXPECT_THAT(f.progress, SizeIs(737 + 737 + 1));
     EXPECT_THAT(f.progress.back(), FieldsAre(1.0, done));
     EXPECT_FALSE(f.session.device()); // closed: the board restarts
@@ -115,9 +113,9 @@ TEST(Flash, FullAreaImageMadeByObjcopyIsStoredByteForByte) {
 TEST(Flash, SixtyTwoByteSequenceEndToEnd) {
     const auto& bytes = smallImage();
     Flashing f;
-    ASSERT_EQ(f.flash(imageOf(bytes)), "(flashed)");
+    ASSERT_NO_THROW(f.flash(imageOf(bytes)));
 
-    const auto& packets = f.emulated().packetsReceived();
+    const auto& packets = f.packets();
     ASSERT_THAT(packets, SizeIs(7));
     for (const auto& packet : packets) {
         EXPECT_THAT(packet, SizeIs(64));
@@ -153,27 +151,27 @@ TEST(Flash, SixtyTwoByteSequenceEndToEnd) {
     EXPECT_THAT(f.progress, ElementsAre(FieldsAre(DoubleEq(61.0 / 62 * 0.5), "写入固件"), FieldsAre(0.5, "写入固件"),
                                         FieldsAre(DoubleEq(0.5 + 61.0 / 62 * 0.5), "读回校验"),
                                         FieldsAre(1.0, "读回校验"), FieldsAre(1.0, done)));
-    EXPECT_EQ(f.emulated().storedImage(), bytes);
+    EXPECT_EQ(f.storedImage(), bytes);
     EXPECT_FALSE(f.session.device());
 }
 
 TEST(Flash, SucceedsOverASlowLink) {
     Flashing f(bootloaderBoard([](BoardFaults& faults) { faults.delayMilliseconds = 3; }));
-    EXPECT_EQ(f.flash(imageOf(smallImage())), "(flashed)");
-    EXPECT_EQ(f.emulated().storedImage(), smallImage());
+    EXPECT_NO_THROW(f.flash(imageOf(smallImage())));
+    EXPECT_EQ(f.storedImage(), smallImage());
 }
 
 TEST(Flash, RefusedOutsideBootloaderModeBeforeAnythingIsSent) {
     // An APP board would stall an output report 1, so a packet sent would change the message.
     Flashing app(board());
-    EXPECT_EQ(app.flash(imageOf(smallImage())), "请先进入 Bootloader 模式");
+    EXPECT_THAT([&] { app.flash(imageOf(smallImage())); }, ThrowsUPSError("请先进入 Bootloader 模式"));
     EXPECT_TRUE(app.session.device());
     EXPECT_THAT(app.progress, IsEmpty());
 
     Flashing closed;
     closed.session.close();
-    EXPECT_EQ(closed.flash(imageOf(smallImage())), "请先进入 Bootloader 模式");
-    EXPECT_THAT(closed.emulated().packetsReceived(), IsEmpty());
+    EXPECT_THAT([&] { closed.flash(imageOf(smallImage())); }, ThrowsUPSError("请先进入 Bootloader 模式"));
+    EXPECT_THAT(closed.packets(), IsEmpty());
 }
 
 TEST(Flash, ForeignShortAndStaleRepliesAreIgnored) {
@@ -185,13 +183,13 @@ TEST(Flash, ForeignShortAndStaleRepliesAreIgnored) {
         faults.sendAfter[1] = {{0x01, 0x09}};
         faults.sendAfter[4] = {{0x01, 0x09}, {0x01, 0x0A}};
     }));
-    EXPECT_EQ(f.flash(imageOf(smallImage())), "(flashed)");
-    EXPECT_EQ(f.emulated().storedImage(), smallImage());
+    EXPECT_NO_THROW(f.flash(imageOf(smallImage())));
+    EXPECT_EQ(f.storedImage(), smallImage());
 }
 
 TEST(Flash, ReplyToFinishIsNotAwaited) {
     Flashing f(bootloaderBoard([](BoardFaults& faults) { faults.replyStatus[7] = 5; }));
-    EXPECT_EQ(f.flash(imageOf(smallImage())), "(flashed)");
+    EXPECT_NO_THROW(f.flash(imageOf(smallImage())));
     EXPECT_FALSE(f.session.device());
 }
 
@@ -200,12 +198,12 @@ TEST(Flash, NextAttemptStartsANewSequenceAndIgnoresTheLateReplyOfTheLast) {
         faults.replyStatus[2] = 7;
         faults.sendAfter[2] = {{0x01, 0x09}};
     }));
-    EXPECT_EQ(f.flash(imageOf(smallImage())), "Bootloader 返回错误：7");
+    EXPECT_THAT([&] { f.flash(imageOf(smallImage())); }, ThrowsUPSError("Bootloader 返回错误：7"));
     ASSERT_TRUE(f.session.device());
-    EXPECT_EQ(f.flash(imageOf(smallImage())), "(flashed)");
+    EXPECT_NO_THROW(f.flash(imageOf(smallImage())));
     EXPECT_THAT(f.codes(), ElementsAre(code::open, code::write, code::open, code::write, code::write, code::verify,
                                        code::verify, code::seal, code::finish));
-    EXPECT_EQ(f.emulated().storedImage(), smallImage());
+    EXPECT_EQ(f.storedImage(), smallImage());
 }
 
 struct FailureCase {
@@ -223,7 +221,7 @@ class FlashFailure : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(FlashFailure, StopsTheSequenceAndLeavesTheSessionOpen) {
     Flashing f(bootloaderBoard(GetParam().fault));
-    EXPECT_EQ(f.flash(imageOf(smallImage())), GetParam().message);
+    EXPECT_THAT([&] { f.flash(imageOf(smallImage())); }, ThrowsUPSError(GetParam().message));
     EXPECT_THAT(f.codes(), ElementsAreArray(GetParam().sent));
     EXPECT_TRUE(f.session.device());
 }
@@ -253,17 +251,17 @@ INSTANTIATE_TEST_SUITE_P(
                     {code::open, code::write, code::write}}),
     [](const auto& test) { return test.param.name; });
 
-// Each of these waits out the 3-second deadline.
-class FlashTimeoutSlow : public FlashFailure {};
+// Each of these waits out the reply deadline, shortened.
+class FlashTimeout : public FlashFailure {};
 
-TEST_P(FlashTimeoutSlow, StopsTheSequenceAndLeavesTheSessionOpen) {
-    Flashing f(bootloaderBoard(GetParam().fault));
-    EXPECT_EQ(f.flash(imageOf(smallImage())), GetParam().message);
+TEST_P(FlashTimeout, StopsTheSequenceAndLeavesTheSessionOpen) {
+    Flashing f(bootloaderBoard(GetParam().fault), shortDeadline);
+    EXPECT_THAT([&] { f.flash(imageOf(smallImage())); }, ThrowsUPSError(GetParam().message));
     EXPECT_THAT(f.codes(), ElementsAreArray(GetParam().sent));
     EXPECT_TRUE(f.session.device());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FlashTimeoutSlow,
+INSTANTIATE_TEST_SUITE_P(Cases, FlashTimeout,
                          testing::Values(FailureCase{"DroppedReply",
                                                      [](BoardFaults& f) { f.dropReply = 4; },
                                                      timedOut,
@@ -285,11 +283,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, FlashTimeoutSlow,
                                                       code::seal}}),
                          [](const auto& test) { return test.param.name; });
 
-TEST(FlashSlow, DeadlineIsTakenAfterTheSendReturned) {
-    // The send takes 1.6 s and the answer 1.6 s more: 3.2 s in all, but only 1.6 s after the send.
+TEST(Flash, DeadlineIsTakenAfterTheSendReturned) {
+    // The send takes 150 ms and the answer 150 ms more: 300 ms in all, but only 150 ms after the send.
     Flashing f(bootloaderBoard([](BoardFaults& faults) {
-        faults.delayMilliseconds = 1600;
+        faults.delayMilliseconds = 150;
         faults.replyStatus[1] = 5;
     }));
-    EXPECT_EQ(f.flash(imageOf(smallImage())), "Bootloader 返回错误：5");
+    f.session.setReplyDeadline(std::chrono::milliseconds(250));
+    EXPECT_THAT([&] { f.flash(imageOf(smallImage())); }, ThrowsUPSError("Bootloader 返回错误：5"));
+}
+
+TEST(FlashSlow, UnansweredPacketTimesOutAfterTheWrittenThreeSeconds) {
+    Flashing f(bootloaderBoard([](BoardFaults& faults) { faults.dropReply = 4; }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THAT([&] { f.flash(imageOf(smallImage())); }, ThrowsUPSError(timedOut));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_THAT(f.codes(), ElementsAre(code::open, code::write, code::write, code::verify));
+    EXPECT_TRUE(f.session.device());
 }

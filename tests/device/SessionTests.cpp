@@ -1,5 +1,5 @@
 #include "Boards.h"
-#include "core/UPSError.h"
+#include "Matchers.h"
 #include "device/HIDSession.h"
 
 #include <functional>
@@ -15,15 +15,6 @@ using testing::SizeIs;
 namespace {
 
 const std::string boardID = "location:17825792";
-
-std::string failure(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const UPSError& e) {
-        return e.message();
-    }
-    return "(no error)";
-}
 
 struct Connected {
     explicit Connected(BoardDescription b)
@@ -64,7 +55,7 @@ TEST(Session, FailedIdentityReadStillConnects) {
 TEST(Session, ConnectToAnAbsentBoardFails) {
     EmulatedPlatform platform({board()});
     HIDSession session(platform);
-    EXPECT_EQ(failure([&] { session.connect("location:1"); }), "设备已断开");
+    EXPECT_THAT([&] { session.connect("location:1"); }, ThrowsUPSError("设备已断开"));
     EXPECT_FALSE(session.device());
 }
 
@@ -72,10 +63,10 @@ TEST(Session, InterfaceSharedByBothRolesIsOpenedOnce) {
     auto b = board();
     b.interfaces = {interface(InterfaceRole::power)};
     Connected c(b);
-    EXPECT_EQ(c.platform.board(0).openCount(), 1u);
+    EXPECT_EQ(c.platform.withBoard(0, &EmulatedBoard::openCount), 1u);
     auto both = board();
     Connected d(both);
-    EXPECT_EQ(d.platform.board(0).openCount(), 2u);
+    EXPECT_EQ(d.platform.withBoard(0, &EmulatedBoard::openCount), 2u);
 }
 
 TEST(Session, OpenFailureNamesTheStatusAndLeavesTheSessionClosed) {
@@ -84,10 +75,11 @@ TEST(Session, OpenFailureNamesTheStatusAndLeavesTheSessionClosed) {
     b.faults.openFailsOn = InterfaceRole::power; // the vendor interface opens first, then is closed again
     EmulatedPlatform platform({b});
     HIDSession session(platform);
-    EXPECT_EQ(failure([&] { session.connect(boardID); }), "USB 打开失败：0x0000000d，请关闭占用设备的其他客户端");
+    EXPECT_THAT([&] { session.connect(boardID); },
+                ThrowsUPSError("USB 打开失败：0x0000000d，请关闭占用设备的其他客户端"));
     EXPECT_FALSE(session.device());
     EXPECT_EQ(session.vendorDevice(), nullptr);
-    EXPECT_EQ(platform.board(0).openCount(), 1u);
+    EXPECT_EQ(platform.withBoard(0, &EmulatedBoard::openCount), 1u);
 }
 
 TEST(Session, StatusesPrintAsThirtyTwoBitHex) {
@@ -95,7 +87,8 @@ TEST(Session, StatusesPrintAsThirtyTwoBitHex) {
     b.faults.openStatus = -1; // hidapi's own failure code
     EmulatedPlatform platform({b});
     HIDSession session(platform);
-    EXPECT_EQ(failure([&] { session.connect(boardID); }), "USB 打开失败：0xffffffff，请关闭占用设备的其他客户端");
+    EXPECT_THAT([&] { session.connect(boardID); },
+                ThrowsUPSError("USB 打开失败：0xffffffff，请关闭占用设备的其他客户端"));
 }
 
 TEST(Session, ReconnectingReplacesTheConnection) {
@@ -110,24 +103,24 @@ TEST(Session, ReconnectingReplacesTheConnection) {
 TEST(Session, GetAndSetNeedAConnection) {
     EmulatedPlatform platform({board()});
     HIDSession session(platform);
-    EXPECT_EQ(failure([&] { session.get(1, 8, ReportType::input, true); }), "设备未连接");
-    EXPECT_EQ(failure([&] { session.set(Bytes{7, 0, 0, 0, 0, 0, 0, 0}, ReportType::feature); }), "设备未连接");
-    EXPECT_EQ(failure([&] { session.snapshot(); }), "设备未连接");
+    EXPECT_THAT([&] { session.get(1, 8, ReportType::input, true); }, ThrowsUPSError("设备未连接"));
+    EXPECT_THAT([&] { session.set(Bytes{7, 0, 0, 0, 0, 0, 0, 0}, ReportType::feature); }, ThrowsUPSError("设备未连接"));
+    EXPECT_THAT([&] { session.snapshot(); }, ThrowsUPSError("设备未连接"));
     session.connect(boardID);
     session.close();
-    EXPECT_EQ(failure([&] { session.get(6, 6, ReportType::feature, false); }), "设备未连接");
+    EXPECT_THAT([&] { session.get(6, 6, ReportType::feature, false); }, ThrowsUPSError("设备未连接"));
 }
 
 TEST(Session, SetOfAnEmptyReportCountsAsNotConnected) {
     Connected c(board());
-    EXPECT_EQ(failure([&] { c.session.set(Bytes{}, ReportType::feature); }), "设备未连接");
+    EXPECT_THAT([&] { c.session.set(Bytes{}, ReportType::feature); }, ThrowsUPSError("设备未连接"));
 }
 
 TEST(Session, PowerReadWithoutAPowerInterfaceFails) {
     auto b = board();
     b.interfaces = {interface(InterfaceRole::vendor)};
     Connected c(b);
-    EXPECT_EQ(failure([&] { c.session.get(1, 8, ReportType::input, true); }), "缺少 UPS 标准接口");
+    EXPECT_THAT([&] { c.session.get(1, 8, ReportType::input, true); }, ThrowsUPSError("缺少 UPS 标准接口"));
 }
 
 struct GetCase {
@@ -142,7 +135,7 @@ TEST_P(SessionGet, FailsWithItsMessageAndStaysConnected) {
     auto b = board();
     GetParam().fault(b.faults);
     Connected c(b);
-    EXPECT_EQ(failure([&] { c.session.get(8, 25, ReportType::feature, false); }), GetParam().message);
+    EXPECT_THAT([&] { c.session.get(8, 25, ReportType::feature, false); }, ThrowsUPSError(GetParam().message));
     EXPECT_TRUE(c.session.device());
 }
 
@@ -163,21 +156,23 @@ TEST(Session, LongerAnswerIsCutToTheRequestedLength) {
 
 TEST(Session, WrongReportTypeIsAPlatformFailure) {
     Connected c(board());
-    EXPECT_EQ(failure([&] { c.session.get(8, 25, ReportType::input, false); }), "读取 Report 8 失败：0x00000020");
+    EXPECT_THAT([&] { c.session.get(8, 25, ReportType::input, false); },
+                ThrowsUPSError("读取 Report 8 失败：0x00000020"));
 }
 
 TEST(Session, SetFailureNamesReportAndStatus) {
     auto b = board();
     b.faults.setStatus[7] = 5;
     Connected c(b);
-    EXPECT_EQ(failure([&] { c.session.set(BatteryConfig(2600, 45000, 2).report(), ReportType::feature); }),
-              "写入 USB Report 7 失败：0x00000005");
+    EXPECT_THAT([&] { c.session.set(BatteryConfig(2600, 45000, 2).report(), ReportType::feature); },
+                ThrowsUPSError("写入 USB Report 7 失败：0x00000005"));
 }
 
 TEST(Session, HandleOfABoardThatLeftTheBusFails) {
     Connected c(board());
-    c.platform.board(0).restartInto(BoardMode::bootloader);
-    EXPECT_EQ(failure([&] { c.session.get(8, 25, ReportType::feature, false); }), "读取 Report 8 失败：0x00000013");
+    c.platform.withBoard(0, [](EmulatedBoard& e) { e.restartInto(BoardMode::bootloader); });
+    EXPECT_THAT([&] { c.session.get(8, 25, ReportType::feature, false); },
+                ThrowsUPSError("读取 Report 8 失败：0x00000013"));
 }
 
 // Sampling
@@ -216,7 +211,7 @@ TEST(Snapshot, LegacyBoardWithoutPowerInterfaceFails) {
     auto b = withSoftware({1, 0, 7});
     b.interfaces = {interface(InterfaceRole::vendor)};
     Connected c(b);
-    EXPECT_EQ(failure([&] { c.session.snapshot(); }), "缺少 UPS 标准接口");
+    EXPECT_THAT([&] { c.session.snapshot(); }, ThrowsUPSError("缺少 UPS 标准接口"));
 }
 
 TEST(Snapshot, FirstFailingLegacyReadEndsTheSample) {
@@ -224,12 +219,13 @@ TEST(Snapshot, FirstFailingLegacyReadEndsTheSample) {
     b.faults.getStatus[2] = 32;
     b.faults.replyLength[4] = 14;
     Connected c(b);
-    EXPECT_EQ(failure([&] { c.session.snapshot(); }), "读取 Report 2 失败：0x00000020");
+    EXPECT_THAT([&] { c.session.snapshot(); }, ThrowsUPSError("读取 Report 2 失败：0x00000020"));
 }
 
 TEST(Snapshot, BoardBelow108DoesNotAnswerReport8) {
     Connected c(withSoftware({1, 0, 7}));
-    EXPECT_EQ(failure([&] { c.session.get(8, 25, ReportType::feature, false); }), "读取 Report 8 失败：0x00000020");
+    EXPECT_THAT([&] { c.session.get(8, 25, ReportType::feature, false); },
+                ThrowsUPSError("读取 Report 8 失败：0x00000020"));
 }
 
 // Writing the configuration
@@ -237,7 +233,7 @@ TEST(Snapshot, BoardBelow108DoesNotAnswerReport8) {
 TEST(WriteConfig, StoresAndReadsBack) {
     Connected c(board());
     c.session.writeConfig(BatteryConfig(5000, 120000, 0));
-    EXPECT_EQ(c.platform.board(0).storedConfig(), (StoredConfig{5000, 120000, 0}));
+    EXPECT_EQ(c.platform.withBoard(0, &EmulatedBoard::storedConfig), (StoredConfig{5000, 120000, 0}));
     EXPECT_EQ(BatteryConfig(c.session.get(7, 8, ReportType::feature, false)), BatteryConfig(5000, 120000, 0));
 }
 
@@ -245,12 +241,12 @@ TEST(WriteConfig, RefusedInBootloaderModeBeforeAnythingIsSent) {
     auto b = board();
     b.bootloader = true;
     Connected c(b);
-    EXPECT_EQ(failure([&] { c.session.writeConfig(BatteryConfig(5000, 120000, 0)); }), "请连接 APP 模式设备");
-    EXPECT_EQ(c.platform.board(0).storedConfig(), StoredConfig{});
+    EXPECT_THAT([&] { c.session.writeConfig(BatteryConfig(5000, 120000, 0)); }, ThrowsUPSError("请连接 APP 模式设备"));
+    EXPECT_EQ(c.platform.withBoard(0, &EmulatedBoard::storedConfig), StoredConfig{});
 
     EmulatedPlatform platform({board()});
     HIDSession closed(platform);
-    EXPECT_EQ(failure([&] { closed.writeConfig(BatteryConfig(5000, 120000, 0)); }), "请连接 APP 模式设备");
+    EXPECT_THAT([&] { closed.writeConfig(BatteryConfig(5000, 120000, 0)); }, ThrowsUPSError("请连接 APP 模式设备"));
 }
 
 struct ReadBackCase {
@@ -265,7 +261,7 @@ TEST_P(WriteConfigReadBack, FailsAfterTheWrite) {
     auto b = board();
     GetParam().fault(b.faults);
     Connected c(b);
-    EXPECT_EQ(failure([&] { c.session.writeConfig(BatteryConfig(5000, 120000, 0)); }), GetParam().message);
+    EXPECT_THAT([&] { c.session.writeConfig(BatteryConfig(5000, 120000, 0)); }, ThrowsUPSError(GetParam().message));
     EXPECT_TRUE(c.session.device());
 }
 

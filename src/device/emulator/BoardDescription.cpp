@@ -2,14 +2,14 @@
 
 #include "core/FirmwareImage.h"
 #include "core/UPSError.h"
+#include "system/Files.h"
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 #include <stdexcept>
+#include <system_error>
 
 namespace quelmar {
 
@@ -238,13 +238,14 @@ std::vector<Bytes> reports(const json& value, const std::string& where) {
 
 Bytes imageFrom(const json& value, const std::string& where, const std::filesystem::path& directory) {
     const std::filesystem::path path = directory / text(value, where);
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream hex;
-    if (!in || !(hex << in.rdbuf())) {
+    std::optional<Bytes> hex;
+    try {
+        hex = Files::readUpTo(path, FirmwareImage::maxFileSize);
+    } catch (const std::system_error&) {
         fail(where, "cannot read " + path.string());
     }
     try {
-        return FirmwareImage(hex.str()).bytes();
+        return FirmwareImage::fromFile(hex).bytes();
     } catch (const UPSError& e) {
         fail(where, path.string() + ": " + e.message());
     }
@@ -370,21 +371,19 @@ BoardDescription boardFrom(const json& value, const std::string& where, const st
 } // namespace
 
 Snapshot BoardDescription::defaultTelemetry() {
-    Snapshot t;
-    t.capacity = 87;
-    t.runtime = 9120;
-    t.batteryVoltage = 12.18;
-    t.batteryCurrent = 0.85;
-    t.temperature = 29.5;
-    t.inputVoltage = 12.04;
-    t.inputCurrent = 2.1;
-    t.output5Voltage = 5.02;
-    t.output5Current = 0.8;
-    t.output12Voltage = 12.01;
-    t.output12Current = 0.45;
-    t.load = 18;
-    t.status = 0x0043; // on mains, charging, battery present
-    return t;
+    return {.capacity = 87,
+            .runtime = 9120,
+            .batteryVoltage = 12.18,
+            .batteryCurrent = 0.85,
+            .temperature = 29.5,
+            .inputVoltage = 12.04,
+            .inputCurrent = 2.1,
+            .output5Voltage = 5.02,
+            .output5Current = 0.8,
+            .output12Voltage = 12.01,
+            .output12Current = 0.45,
+            .load = 18,
+            .status = 0x0043}; // on mains, charging, battery present
 }
 
 BoardDescription BoardDescription::standard() {

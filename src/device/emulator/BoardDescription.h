@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Bytes.h"
+#include "core/Report.h"
 #include "core/Snapshot.h"
 #include "device/HIDPlatform.h"
 
@@ -69,7 +70,7 @@ struct BoardDescription {
     std::string serial;
     std::int64_t location = 0; // 0: the interfaces have no location
     bool bootloader = false;   // the mode the board starts in
-    std::int64_t vendorID = 0x051D;
+    std::int64_t vendorID = Board::vendorID;
     std::optional<std::int64_t> productID; // absent: 2 in APP mode, 3 in bootloader mode
     std::array<std::uint8_t, 2> hardware{1, 2};
     std::array<std::uint8_t, 3> software{1, 0, 8};

@@ -9,9 +9,6 @@ namespace quelmar {
 
 namespace {
 
-constexpr std::int64_t powerPage = 0x84;
-constexpr std::int64_t vendorPage = 0xFF00;
-
 // A ten-minute cycle: five minutes on mains charging from 40 % (full after four and a half), then five
 // minutes on battery back down to 40 %. Loads wander a little so that every reading moves.
 Snapshot movingTelemetry(double seconds, std::int64_t capacityMah) {
@@ -122,7 +119,8 @@ std::vector<HIDInterface> EmulatedBoard::enumerate() {
         interface.serial = either(one.serial, std::optional(d.serial));
         interface.location = either(one.location, d.location != 0 ? std::optional(d.location) : std::nullopt);
         interface.primaryUsagePage =
-            either(one.usagePage, std::optional(one.role == InterfaceRole::vendor ? vendorPage : powerPage));
+            either(one.usagePage,
+                   std::optional(one.role == InterfaceRole::vendor ? Board::vendorUsagePage : Board::powerUsagePage));
         out.push_back(std::move(interface));
     }
     return out;

@@ -16,13 +16,6 @@ namespace {
 // A request the board does not answer stalls; hidraw reports that as EPIPE.
 constexpr HIDStatus stalled = EPIPE;
 
-constexpr auto areaSize = static_cast<std::size_t>(FirmwareImage::limit - FirmwareImage::start);
-
-std::uint32_t u32(ByteView bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
 } // namespace
 
 std::vector<InterfaceDescription> EmulatedBootloader::interfaces(const BoardDescription&) const {
@@ -47,6 +40,13 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
     }
     const ByteView payload = packet.subspan(3, length);
     Bytes& image = board.storedImage();
+    const bool chunk = code == IAP::Code::write || code == IAP::Code::verify;
+    if ((chunk || code == IAP::Code::seal) && !open_) {
+        return {notOpen};
+    }
+    if (chunk && payload.empty()) {
+        return {badLength};
+    }
 
     switch (code) {
     case IAP::Code::open:
@@ -57,13 +57,7 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
         board.setAppValid(false);
         return {ok};
     case IAP::Code::write:
-        if (!open_) {
-            return {notOpen};
-        }
-        if (payload.empty()) {
-            return {badLength};
-        }
-        if (image.size() + payload.size() > areaSize) {
+        if (image.size() + payload.size() > FirmwareImage::areaSize) {
             return {areaFull};
         }
         if (verifying_) {
@@ -72,12 +66,6 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
         image.insert(image.end(), payload.begin(), payload.end());
         return {ok};
     case IAP::Code::verify:
-        if (!open_) {
-            return {notOpen};
-        }
-        if (payload.empty()) {
-            return {badLength};
-        }
         verifying_ = true;
         if (verified_ + payload.size() > image.size()) {
             return {verifyBeyondWritten};
@@ -88,9 +76,6 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
         verified_ += payload.size();
         return {ok};
     case IAP::Code::seal:
-        if (!open_) {
-            return {notOpen};
-        }
         if (payload.size() != 8) {
             return {badLength};
         }
@@ -98,10 +83,10 @@ EmulatedBootloader::Outcome EmulatedBootloader::execute(EmulatedBoard& board, By
         if (image.empty() || verified_ < image.size()) {
             return {notVerified};
         }
-        if (u32(payload.first(4)) != image.size()) {
+        if (littleEndian32(payload, 0) != image.size()) {
             return {lengthMismatch};
         }
-        if (u32(payload.subspan(4)) != CRC32::compute(image)) {
+        if (littleEndian32(payload, 4) != CRC32::compute(image)) {
             return {crcMismatch};
         }
         board.setAppValid(true);

@@ -33,7 +33,7 @@ public:
     };
 
     std::vector<InterfaceDescription> interfaces(const BoardDescription& description) const override;
-    std::int64_t productID() const override { return 3; }
+    std::int64_t productID() const override { return Board::bootloaderProductID; }
     Reply getReport(EmulatedBoard& board, InterfaceRole on, ReportType type, std::uint8_t id) override;
     HIDStatus setReport(EmulatedBoard& board, InterfaceRole on, ReportType type, ByteView report) override;
     std::optional<Bytes> nextInputReport(EmulatedBoard& board, InterfaceRole on) override;

@@ -1,5 +1,7 @@
 #include "device/emulator/EmulatedFirmware.h"
 
+#include "core/BatteryConfig.h"
+#include "core/DeviceInfo.h"
 #include "device/emulator/EmulatedBoard.h"
 
 #include <algorithm>
@@ -18,9 +20,7 @@ std::int64_t scaled(std::optional<double> value, double scale, std::int64_t min,
 }
 
 void put16(Bytes& report, std::size_t offset, std::int64_t value) {
-    const auto word = static_cast<std::uint16_t>(value);
-    report[offset] = static_cast<std::uint8_t>(word);
-    report[offset + 1] = static_cast<std::uint8_t>(word >> 8);
+    putLittleEndian(report, offset, 2, static_cast<std::uint64_t>(value));
 }
 
 std::uint8_t byte(std::optional<std::int64_t> value) {
@@ -38,8 +38,7 @@ std::int64_t celsius(std::optional<double> c) {
 }
 
 Bytes fullReport(const Snapshot& t) {
-    Bytes r(25, 0);
-    r[0] = ReportID::telemetry;
+    Bytes r = Reports::telemetry.blank();
     r[1] = byte(t.capacity);
     put16(r, 2, std::clamp<std::int64_t>(t.runtime.value_or(0), 0, 65535));
     put16(r, 4, volts(t.batteryVoltage));
@@ -58,28 +57,24 @@ Bytes fullReport(const Snapshot& t) {
 
 std::optional<Bytes> legacyReport(std::uint8_t id, const Snapshot& t) {
     switch (id) {
-    case ReportID::summary: {
-        Bytes r(8, 0);
-        r[0] = id;
+    case Reports::summary.id: {
+        Bytes r = Reports::summary.blank();
         r[1] = byte(t.capacity);
         put16(r, 6, t.status & 0xFFFF);
         return r;
     }
-    case ReportID::input: {
-        Bytes r(11, 0);
-        r[0] = id;
+    case Reports::input.id: {
+        Bytes r = Reports::input.blank();
         put16(r, 1, volts(t.inputVoltage));
         return r;
     }
-    case ReportID::output: {
-        Bytes r(12, 0);
-        r[0] = id;
+    case Reports::output.id: {
+        Bytes r = Reports::output.blank();
         r[1] = byte(t.load);
         return r;
     }
-    case ReportID::battery: {
-        Bytes r(15, 0);
-        r[0] = id;
+    case Reports::battery.id: {
+        Bytes r = Reports::battery.blank();
         put16(r, 1, std::clamp<std::int64_t>(t.runtime.value_or(0), 0, 65535));
         put16(r, 7, volts(t.batteryVoltage));
         put16(r, 9, amperes(t.batteryCurrent));
@@ -91,14 +86,8 @@ std::optional<Bytes> legacyReport(std::uint8_t id, const Snapshot& t) {
     }
 }
 
-Bytes configReport(const StoredConfig& c) {
-    Bytes r{ReportID::config};
-    const auto capacity = littleEndian(static_cast<std::uint32_t>(c.capacity), 2);
-    const auto resistance = littleEndian(static_cast<std::uint32_t>(c.resistanceMicroOhms), 4);
-    r.insert(r.end(), capacity.begin(), capacity.end());
-    r.insert(r.end(), resistance.begin(), resistance.end());
-    r.push_back(static_cast<std::uint8_t>(c.nominal));
-    return r;
+Bytes identityReport(const BoardDescription& d) {
+    return {Reports::identity.id, d.hardware[0], d.hardware[1], d.software[0], d.software[1], d.software[2]};
 }
 
 } // namespace
@@ -119,7 +108,7 @@ EmulatedFirmware::Reply EmulatedApp::getReport(EmulatedBoard& board, InterfaceRo
                                                std::uint8_t id) {
     const auto& description = board.description();
     if (on == InterfaceRole::power) {
-        const bool inputReport = id == ReportID::summary;
+        const bool inputReport = id == Reports::summary.id;
         if (type != (inputReport ? ReportType::input : ReportType::feature)) {
             return {stalled, {}};
         }
@@ -132,15 +121,15 @@ EmulatedFirmware::Reply EmulatedApp::getReport(EmulatedBoard& board, InterfaceRo
         return {stalled, {}};
     }
     switch (id) {
-    case ReportID::identity:
-        return {0,
-                {ReportID::identity, description.hardware[0], description.hardware[1], description.software[0],
-                 description.software[1], description.software[2]}};
-    case ReportID::config:
-        return {0, configReport(board.storedConfig())};
-    case ReportID::telemetry:
-        // Report 8 came with firmware 1.0.8.
-        if (description.software < std::array<std::uint8_t, 3>{1, 0, 8}) {
+    case Reports::identity.id:
+        return {0, identityReport(description)};
+    case Reports::config.id: {
+        const auto& stored = board.storedConfig();
+        return {0, BatteryConfig::report(stored.capacity, stored.resistanceMicroOhms, stored.nominal)};
+    }
+    case Reports::telemetry.id:
+        // Firmware answers report 8 from the version on that the client expects it.
+        if (!DeviceInfo(identityReport(description)).supportsFullReport()) {
             return {stalled, {}};
         }
         return {0, fullReport(board.telemetry())};
@@ -153,11 +142,11 @@ HIDStatus EmulatedApp::setReport(EmulatedBoard& board, InterfaceRole on, ReportT
     if (on != InterfaceRole::vendor || type != ReportType::feature || report.empty()) {
         return stalled;
     }
-    if (report[0] == ReportID::config) {
-        if (report.size() != 8) {
+    if (report[0] == Reports::config.id) {
+        if (report.size() != Reports::config.size) {
             return stalled;
         }
-        const Report written(report, ReportID::config, 8);
+        const Report written(report, Reports::config);
         const auto& faults = board.description().faults;
         auto& stored = board.storedConfig();
         stored.capacity = faults.readBackCapacity.value_or(written.u16(1));
@@ -165,9 +154,10 @@ HIDStatus EmulatedApp::setReport(EmulatedBoard& board, InterfaceRole on, ReportT
         stored.nominal = faults.readBackNominal.value_or(written.u8(7));
         return 0;
     }
-    if (report[0] == ReportID::enterBootloader) {
-        const bool magic = report.size() >= 5 && std::all_of(report.begin() + 1, report.begin() + 5,
-                                                             [](std::uint8_t b) { return b == 0x3C; });
+    if (report[0] == Reports::enterBootloader.id) {
+        const bool magic = report.size() >= Reports::enterBootloader.size &&
+                           std::all_of(report.begin() + 1, report.begin() + Reports::enterBootloader.size,
+                                       [](std::uint8_t b) { return b == 0x3C; });
         if (magic) {
             board.restartInto(BoardMode::bootloader);
         }

@@ -45,7 +45,7 @@ public:
 class EmulatedApp final : public EmulatedFirmware {
 public:
     std::vector<InterfaceDescription> interfaces(const BoardDescription& description) const override;
-    std::int64_t productID() const override { return 2; }
+    std::int64_t productID() const override { return Board::appProductID; }
     Reply getReport(EmulatedBoard& board, InterfaceRole on, ReportType type, std::uint8_t id) override;
     HIDStatus setReport(EmulatedBoard& board, InterfaceRole on, ReportType type, ByteView report) override;
 };

@@ -1,12 +1,14 @@
 #include "device/emulator/EmulatedPlatform.h"
 
+#include "system/Files.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
+#include <string_view>
+#include <system_error>
 #include <thread>
 
 namespace quelmar {
@@ -120,14 +122,18 @@ std::unique_ptr<EmulatedPlatform> EmulatedPlatform::fromSetting(const std::strin
     if (setting == "1") {
         return std::make_unique<EmulatedPlatform>(std::vector{BoardDescription::standard()});
     }
-    std::ifstream in(setting, std::ios::binary);
-    std::stringstream text;
-    if (!in || !(text << in.rdbuf())) {
+    std::optional<Bytes> text;
+    try {
+        text = Files::readUpTo(setting, maxDescriptionSize);
+    } catch (const std::system_error&) {
         throw std::runtime_error("QUELMAR_SIMULATOR: cannot read " + setting);
     }
+    if (!text) {
+        throw std::runtime_error("QUELMAR_SIMULATOR: " + setting + ": larger than 1 MiB");
+    }
     try {
-        return std::make_unique<EmulatedPlatform>(
-            BoardDescription::parse(text.str(), std::filesystem::path(setting).parent_path()));
+        return std::make_unique<EmulatedPlatform>(BoardDescription::parse(
+            std::string(text->begin(), text->end()), std::filesystem::path(setting).parent_path()));
     } catch (const std::exception& e) {
         throw std::runtime_error("QUELMAR_SIMULATOR: " + setting + ": " + e.what());
     }
@@ -167,10 +173,6 @@ HIDOpenResult EmulatedPlatform::open(const HIDInterface& interface) {
 
 std::size_t EmulatedPlatform::boardCount() const {
     return state_->boards.size();
-}
-
-EmulatedBoard& EmulatedPlatform::board(std::size_t index) {
-    return *state_->boards.at(index);
 }
 
 } // namespace quelmar

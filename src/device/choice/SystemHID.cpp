@@ -1,10 +1,11 @@
-#include "device/HIDPlatform.h"
+#include "device/choice/SystemHID.h"
 
 #include "device/HidapiPlatform.h"
 #include "device/emulator/EmulatedPlatform.h"
 
 #include <cstdlib>
-#include <string>
+#include <memory>
+#include <string_view>
 
 namespace quelmar {
 
@@ -12,7 +13,7 @@ namespace {
 
 std::unique_ptr<HIDPlatform> fromEnvironment() {
     const char* const setting = std::getenv("QUELMAR_SIMULATOR");
-    if (setting == nullptr || std::string(setting).empty() || std::string(setting) == "0") {
+    if (setting == nullptr || std::string_view(setting).empty() || std::string_view(setting) == "0") {
         return std::make_unique<HidapiPlatform>();
     }
     return EmulatedPlatform::fromSetting(setting);
@@ -20,7 +21,7 @@ std::unique_ptr<HIDPlatform> fromEnvironment() {
 
 } // namespace
 
-HIDPlatform& HIDPlatform::system() {
+HIDPlatform& systemHID() {
     static const std::unique_ptr<HIDPlatform> platform = fromEnvironment();
     return *platform;
 }
