@@ -7,6 +7,9 @@
 #include "views/QtDialogs.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 namespace quelmar::Modes {
 
@@ -23,6 +26,12 @@ int application(const std::vector<std::string>& arguments) {
     QApplication::setApplicationName(QStringLiteral("Quelmar"));
     QApplication::setDesktopFileName(QStringLiteral("net.quelmar.monitor"));
     QApplication::setWindowIcon(Icons::application());
+    // Qt's own dialogs and buttons in the desktop's language, where Qt's translations are installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qtTexts);
+    }
 
     HIDPlatform* platform = nullptr;
     try {

@@ -79,6 +79,10 @@ ConnectionBar::ConnectionBar(AppModel& model, QWidget* parent)
     versions_ = new QLabel;
     versions_->setFont(Theme::monospaced(11.5));
     Theme::setTone(versions_, Theme::Tone::secondary);
+    // The bar keeps its height when the versions line is absent, so that the page below does not jump.
+    auto keep = versions_->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    versions_->setSizePolicy(keep);
     for (auto* label : {product_, detail_, versions_}) {
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         text->addWidget(label);

@@ -9,6 +9,7 @@
 #include "views/MonitorPage.h"
 #include "views/Panel.h"
 #include "views/ProgressStrip.h"
+#include "views/QtDialogs.h"
 #include "views/Sidebar.h"
 #include "views/Theme.h"
 #include "views/UpdatesPage.h"
@@ -145,6 +146,7 @@ void MainWindow::refuseToQuit() {
                                  QStringLiteral("正在烧录固件"), QMessageBox::Ok, this);
     quitAlert_->setInformativeText(QStringLiteral("请等待烧录和校验完成后再退出。"));
     quitAlert_->setAttribute(Qt::WA_DeleteOnClose);
+    widen(*quitAlert_);
     quitAlert_->open();
 }
 
@@ -162,6 +164,7 @@ void MainWindow::showError() {
                                       QMessageBox::NoButton, this);
         errorAlert_->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
         errorAlert_->setAttribute(Qt::WA_DeleteOnClose);
+        widen(*errorAlert_);
         // However it is dismissed, the message is cleared, so that the next failure shows again.
         QObject::connect(errorAlert_, &QMessageBox::finished, this, [this] { model_.setErrorMessage(std::nullopt); });
         errorAlert_->open();

@@ -5,10 +5,19 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 
 namespace quelmar {
+
+void widen(QMessageBox& box) {
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(380, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
+}
 
 bool QtDialogs::confirm(const std::string& title, const std::string& message, const std::string& button) {
     QMessageBox box(window_);
@@ -20,6 +29,7 @@ bool QtDialogs::confirm(const std::string& title, const std::string& message, co
     auto* cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     box.setDefaultButton(action);
     box.setEscapeButton(cancel);
+    widen(box);
     box.exec();
     return box.clickedButton() == action;
 }

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QWidget>
 
+class QMessageBox;
+
 namespace quelmar {
 
 // The controller's questions as Qt's modal dialogs, over the window once it exists.
@@ -21,5 +23,8 @@ public:
 private:
     QPointer<QWidget> window_;
 };
+
+// Gives an alert's texts room, so that a short Chinese message is not wrapped into a narrow column.
+void widen(QMessageBox& box);
 
 } // namespace quelmar
