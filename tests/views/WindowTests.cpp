@@ -6,6 +6,7 @@
 #include "views/Theme.h"
 #include "views/UpdatesPage.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include <QAbstractButton>
@@ -308,14 +309,12 @@ TEST_F(Window, UpdateBadgeTooltipAndUpdatesPage) {
     EXPECT_TRUE(shown(label("发现原生版 2.1.0")));
     EXPECT_TRUE(shown(label("Quelmar for Linux")));
     EXPECT_TRUE(shown(label("原生版 2.0.1 · Qt / hidapi")));
-    EXPECT_TRUE(label("更新与关于"));
-    auto* link = window->findChild<QLabel*>();
-    for (auto* candidate : window->findChildren<QLabel*>()) {
-        if (candidate->text().contains("Quelmar 开源项目")) {
-            link = candidate;
-        }
-    }
-    EXPECT_TRUE(link->text().contains(QLatin1String(UpdatesPage::sourceAddress)));
+    EXPECT_TRUE(shown(label("更新与关于")));
+    const auto labels = window->findChildren<QLabel*>();
+    const auto link = std::find_if(labels.begin(), labels.end(),
+                                   [](const QLabel* each) { return each->text().contains("Quelmar 开源项目"); });
+    ASSERT_NE(link, labels.end());
+    EXPECT_TRUE((*link)->text().contains(QLatin1String(UpdatesPage::sourceAddress)));
     screenshot("updates");
 }
 
