@@ -1,18 +1,55 @@
-#include "cli/Entry.h"
 #include "cli/Modes.h"
-#include "install/NativeInstaller.h"
+#include "cli/Output.h"
+#include "controller/AppModel.h"
+#include "device/choice/SystemHID.h"
+#include "views/Icons.h"
+#include "views/MainWindow.h"
+#include "views/QtDialogs.h"
 
-#include <iostream>
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 namespace quelmar::Modes {
 
-// The graphical client is not built yet; until then this mode explains the command line.
 int application(const std::vector<std::string>& arguments) {
-    // Belongs to the controller's start, after the window is up. Until there is a window, a client started by the
-    // installer helper acknowledges here, so that an installed update is kept rather than rolled back.
-    NativeInstaller::acknowledgeLaunch(arguments);
-    std::cout << Entry::usage() << std::flush;
-    return 0;
+    // Qt keeps argc and argv for the application's whole life.
+    std::vector<std::string> storage = arguments.empty() ? std::vector<std::string>{"quelmar"} : arguments;
+    std::vector<char*> argv;
+    for (auto& argument : storage) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    int argc = static_cast<int>(storage.size());
+    QApplication application(argc, argv.data());
+    QApplication::setApplicationName(QStringLiteral("Quelmar"));
+    QApplication::setDesktopFileName(QStringLiteral("net.quelmar.monitor"));
+    QApplication::setWindowIcon(Icons::application());
+    // Qt's own dialogs and buttons in the desktop's language, where Qt's translations are installed.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&qtTexts);
+    }
+
+    HIDPlatform* platform = nullptr;
+    try {
+        platform = &systemHID();
+    } catch (const std::exception& error) {
+        Output::line(std::string("ERROR: ") + error.what());
+        return 1;
+    }
+    QtDialogs dialogs;
+    AppModel::Setup setup;
+    setup.platform = platform;
+    setup.dialogs = &dialogs;
+    setup.arguments = arguments;
+    AppModel model(std::move(setup));
+    MainWindow window(model);
+    dialogs.setWindow(&window);
+    window.show();
+    return QApplication::exec();
 }
 
 } // namespace quelmar::Modes

@@ -1,5 +1,7 @@
 #include "HelperFixture.h"
 
+#include "system/Processes.h"
+
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -14,6 +16,10 @@ void HelperTest::SetUp() {
     target = installBundle(apps);
     installer = dir / "installer";
     fs::copy_file(QUELMAR_EXECUTABLE, installer);
+}
+
+void HelperTest::TearDown() {
+    Processes::terminateInside(apps);
 }
 
 fs::path HelperTest::stageUpdate(const std::string& version, const std::optional<fs::path>& executable,
@@ -39,6 +45,9 @@ fs::path HelperTest::stageUpdate(const std::string& version, const std::optional
 ProcessResult HelperTest::runHelper(const std::vector<std::string>& arguments, std::chrono::seconds timeout) {
     ProcessOptions options;
     options.setEnv["HOME"] = home.string();
+    // The clients it starts open their window on Qt's offscreen platform, without boards.
+    options.setEnv["QT_QPA_PLATFORM"] = "offscreen";
+    options.setEnv["QUELMAR_SIMULATOR"] = QUELMAR_SOURCE_DIR "/tests/data/boards/none.json";
     options.timeout = timeout;
     if (realTimes) {
         return runProcess(installer.string(), arguments, options);

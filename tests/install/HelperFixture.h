@@ -15,6 +15,8 @@ namespace quelmar::test {
 class HelperTest : public testing::Test {
 protected:
     void SetUp() override;
+    // Ends the clients the helper started: they run the window until they are told to stop.
+    void TearDown() override;
 
     // Copies the installed bundle, declares version and executable, seals and packs it with the publisher tool,
     // and stages the archive with --stage-update. Returns the staging directory.

@@ -1,0 +1,169 @@
+#include "views/Display.h"
+
+#include "controller/Text.h"
+
+#include <QStringList>
+
+namespace quelmar::Display {
+
+namespace {
+
+const QString dash = QStringLiteral("—");
+
+} // namespace
+
+QString title(Page page) {
+    switch (page) {
+    case Page::monitor:
+        return QStringLiteral("实时监控");
+    case Page::firmware:
+        return QStringLiteral("固件升级");
+    case Page::updates:
+        return QStringLiteral("更新与关于");
+    }
+    return {};
+}
+
+QString title(std::optional<Page> page) {
+    return title(page.value_or(Page::monitor));
+}
+
+QString symbol(Page page) {
+    switch (page) {
+    case Page::monitor:
+        return QStringLiteral("waveform.path.ecg");
+    case Page::firmware:
+        return QStringLiteral("cpu");
+    case Page::updates:
+        return QStringLiteral("arrow.triangle.2.circlepath");
+    }
+    return {};
+}
+
+QString powerSource(const std::optional<Snapshot>& snapshot, const std::optional<DeviceChoice>& connected) {
+    if (!snapshot) {
+        return connected && connected->bootloader ? QStringLiteral("固件升级模式") : QStringLiteral("等待设备");
+    }
+    if (snapshot->status & 0x2) {
+        return QStringLiteral("充电中");
+    }
+    if (snapshot->status & 0x4) {
+        return QStringLiteral("电池供电");
+    }
+    if (snapshot->status & 0x1) {
+        return QStringLiteral("市电供电");
+    }
+    return QStringLiteral("电源状态待确认");
+}
+
+QString runtime(const std::optional<Snapshot>& snapshot) {
+    if (!snapshot || !snapshot->runtime) {
+        return QStringLiteral("预计续航 —");
+    }
+    const auto seconds = *snapshot->runtime;
+    return QStringLiteral("预计续航 %1 小时 %2 分钟").arg(seconds / 3600).arg(seconds % 3600 / 60);
+}
+
+QString charge(const std::optional<Snapshot>& snapshot) {
+    if (!snapshot || !snapshot->capacity) {
+        return dash;
+    }
+    return QString::number(*snapshot->capacity) + QLatin1Char('%');
+}
+
+QString metric(std::optional<double> value, const QString& unit, int precision) {
+    if (!value) {
+        return dash;
+    }
+    return QString::asprintf("%.*f", precision, *value) + QLatin1Char(' ') + unit;
+}
+
+std::optional<double> product(std::optional<double> a, std::optional<double> b) {
+    if (!a || !b) {
+        return std::nullopt;
+    }
+    return *a * *b;
+}
+
+std::optional<StatusLine> statusLine(const std::optional<Snapshot>& snapshot) {
+    if (!snapshot) {
+        return std::nullopt;
+    }
+    QStringList labels;
+    for (const auto& label : snapshot->statuses()) {
+        labels << Text::q(label);
+    }
+    return StatusLine{labels.isEmpty() ? QStringLiteral("暂无状态标记") : labels.join(QStringLiteral(" · ")),
+                      (snapshot->status & 0x180) != 0};
+}
+
+QString productTitle(const std::optional<DeviceChoice>& connected) {
+    return connected ? Text::q(connected->product) : QStringLiteral("Quelmar");
+}
+
+QString connectionDetail(const QString& connectionText, const std::optional<DeviceChoice>& connected) {
+    if (connected && !connected->serial.empty()) {
+        return connectionText + QStringLiteral(" · ") + Text::q(connected->serial);
+    }
+    return connectionText;
+}
+
+std::optional<QString> versions(const std::optional<DeviceInfo>& info) {
+    if (!info) {
+        return std::nullopt;
+    }
+    return QStringLiteral("HW ") + Text::q(info->hardware) + QStringLiteral(" · FW ") + Text::q(info->software);
+}
+
+QString deviceRow(const DeviceChoice& device) {
+    return Text::q(device.product) + QLatin1Char(' ') + Text::q(device.serial);
+}
+
+QString connectionIndicator(const std::optional<DeviceChoice>& connected) {
+    if (!connected) {
+        return QStringLiteral("未连接设备");
+    }
+    return connected->bootloader ? QStringLiteral("Bootloader") : QStringLiteral("USB 已连接");
+}
+
+QString updateButtonToolTip(const std::optional<UpdatePackage>& update) {
+    return update ? QStringLiteral("更新客户端至 ") + Text::q(update->version) : QStringLiteral("检查客户端更新");
+}
+
+QString updateButtonName(const std::optional<UpdatePackage>& update) {
+    return update ? QStringLiteral("发现客户端更新") : QStringLiteral("检查客户端更新");
+}
+
+QString edition(const std::string& version) {
+    return QStringLiteral("原生版 ") + Text::q(version);
+}
+
+bool showsProgressBar(const std::optional<QString>& operation) {
+    return operation == QStringLiteral("固件升级") || operation == QStringLiteral("下载固件") ||
+           operation == QStringLiteral("下载客户端");
+}
+
+std::optional<QString> firmwareSize(qint64 bytes) {
+    if (bytes < 1) {
+        return std::nullopt;
+    }
+    return QString::number(bytes) + QStringLiteral(" 字节 · HEX 地址和校验和已验证");
+}
+
+QString downloadFirmwareButton(const UpdatePackage& package) {
+    return QStringLiteral("下载官方固件 ") + Text::q(package.version);
+}
+
+QString platformEdition(const std::string& version) {
+    return edition(version) + QStringLiteral(" · Qt / hidapi");
+}
+
+QString checkButton(bool checking) {
+    return checking ? QStringLiteral("正在检查…") : QStringLiteral("检查更新");
+}
+
+QString updateSymbol(const std::optional<UpdatePackage>& update) {
+    return update ? QStringLiteral("arrow.down.circle.fill") : QStringLiteral("checkmark.shield");
+}
+
+} // namespace quelmar::Display

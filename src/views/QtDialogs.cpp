@@ -1,0 +1,58 @@
+#include "views/QtDialogs.h"
+
+#include "controller/Text.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpacerItem>
+
+namespace quelmar {
+
+void widen(QMessageBox& box) {
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+        grid->addItem(new QSpacerItem(380, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+    }
+}
+
+bool QtDialogs::confirm(const std::string& title, const std::string& message, const std::string& button) {
+    QMessageBox box(window_);
+    box.setIcon(QMessageBox::Question);
+    box.setWindowTitle(Text::q(title));
+    box.setText(Text::q(title));
+    box.setInformativeText(Text::q(message));
+    auto* action = box.addButton(Text::q(button), QMessageBox::AcceptRole);
+    auto* cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    box.setDefaultButton(action);
+    box.setEscapeButton(cancel);
+    widen(box);
+    box.exec();
+    return box.clickedButton() == action;
+}
+
+std::optional<std::filesystem::path> QtDialogs::chooseFileToOpen(const std::string& extension) {
+    const auto filter = QStringLiteral("%1 (*.%2)").arg(Text::q(extension).toUpper(), Text::q(extension));
+    const auto file = QFileDialog::getOpenFileName(window_, QString(), QDir::homePath(), filter);
+    if (file.isEmpty()) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(file.toStdString());
+}
+
+std::optional<std::filesystem::path> QtDialogs::chooseSaveLocation(const std::string& proposedName) {
+    const auto file = QFileDialog::getSaveFileName(window_, QString(), QDir::home().filePath(Text::q(proposedName)));
+    if (file.isEmpty()) {
+        return std::nullopt;
+    }
+    return std::filesystem::path(file.toStdString());
+}
+
+void QtDialogs::quitApplication() {
+    QApplication::quit();
+}
+
+} // namespace quelmar

@@ -1,0 +1,185 @@
+#include "views/Theme.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QLabel>
+#include <QPalette>
+#include <QPushButton>
+#include <QVariant>
+#include <QWidget>
+
+namespace quelmar::Theme {
+
+namespace {
+
+const char* const toneProperty = "quelmarTone";
+const char* const prominentProperty = "quelmarProminent";
+
+QColor mix(const QColor& a, const QColor& b, double share) {
+    return QColor::fromRgbF(static_cast<float>(a.redF() * (1 - share) + b.redF() * share),
+                            static_cast<float>(a.greenF() * (1 - share) + b.greenF() * share),
+                            static_cast<float>(a.blueF() * (1 - share) + b.blueF() * share));
+}
+
+void apply(QWidget* widget, Tone tone) {
+    const auto wanted = colour(tone);
+    if (widget->palette().color(QPalette::Active, QPalette::WindowText) == wanted) {
+        return;
+    }
+    // Only the text roles are set; the rest follows the parent. Disabled text keeps the palette's own grey.
+    QPalette palette;
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, wanted);
+        palette.setColor(group, QPalette::Text, wanted);
+    }
+    widget->setPalette(palette);
+}
+
+void applyProminent(QPushButton* button) {
+    const auto app = QApplication::palette();
+    if (button->palette().color(QPalette::Active, QPalette::Button) ==
+        app.color(QPalette::Active, QPalette::Highlight)) {
+        return;
+    }
+    QPalette palette;
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Button, app.color(group, QPalette::Highlight));
+        palette.setColor(group, QPalette::ButtonText, app.color(group, QPalette::HighlightedText));
+    }
+    button->setPalette(palette);
+}
+
+} // namespace
+
+bool isDark(const QPalette& palette) {
+    return palette.color(QPalette::Window).lightness() < 128;
+}
+
+QColor colour(Tone tone, const QPalette& palette) {
+    const bool dark = isDark(palette);
+    const auto text = palette.color(QPalette::Active, QPalette::WindowText);
+    const auto window = palette.color(QPalette::Active, QPalette::Window);
+    switch (tone) {
+    case Tone::primary:
+        return text;
+    case Tone::secondary:
+        return mix(text, window, dark ? 0.35 : 0.45);
+    case Tone::tertiary:
+        return mix(text, window, dark ? 0.52 : 0.58);
+    case Tone::mint:
+        // Darker on light backgrounds so that mint text stays readable.
+        return dark ? QColor(0x63, 0xe6, 0xd0) : QColor(0x00, 0x85, 0x78);
+    case Tone::orange:
+        return dark ? QColor(0xff, 0xa6, 0x4d) : QColor(0xc4, 0x5a, 0x00);
+    }
+    return text;
+}
+
+QColor colour(Tone tone) {
+    return colour(tone, QApplication::palette());
+}
+
+QColor badgeBackground() {
+    return QColor(0x4c, 0xdd, 0xc6);
+}
+
+QColor sidebarBackground(const QPalette& palette) {
+    const auto window = palette.color(QPalette::Window);
+    return isDark(palette) ? window.darker(125) : window.darker(106);
+}
+
+QColor panelFill(const QPalette& palette) {
+    const auto window = palette.color(QPalette::Window);
+    return isDark(palette) ? window.lighter(125) : mix(window, palette.color(QPalette::Base), 0.6);
+}
+
+QColor panelEdge(const QPalette& palette) {
+    return mix(palette.color(QPalette::Window), palette.color(QPalette::WindowText), isDark(palette) ? 0.2 : 0.14);
+}
+
+void setTone(QWidget* widget, Tone tone) {
+    widget->setProperty(toneProperty, static_cast<int>(tone));
+    apply(widget, tone);
+}
+
+void setProminent(QPushButton* button) {
+    button->setProperty(prominentProperty, true);
+    auto font = button->font();
+    font.setBold(true);
+    button->setFont(font);
+    applyProminent(button);
+}
+
+void refresh(QWidget* widget) {
+    for (auto* child : widget->findChildren<QWidget*>()) {
+        const auto tone = child->property(toneProperty);
+        if (tone.isValid()) {
+            apply(child, static_cast<Tone>(tone.toInt()));
+        }
+        if (auto* button = qobject_cast<QPushButton*>(child); button && button->property(prominentProperty).isValid()) {
+            applyProminent(button);
+        }
+    }
+}
+
+double scaled(double pixels) {
+    const QFontInfo info(QApplication::font());
+    return pixels * info.pixelSize() / 13.0;
+}
+
+QFont font(Style style) {
+    struct Size {
+        double pixels;
+        QFont::Weight weight;
+    };
+    const Size size = [style]() -> Size {
+        switch (style) {
+        case Style::largeTitle:
+            return {26, QFont::Bold};
+        case Style::title2:
+            return {19, QFont::Bold};
+        case Style::title3:
+            return {16, QFont::Bold};
+        case Style::headline:
+            return {14, QFont::Bold};
+        case Style::body:
+            return {13, QFont::Normal};
+        case Style::subheadline:
+            return {12.5, QFont::Normal};
+        case Style::callout:
+            return {12.5, QFont::Normal};
+        case Style::caption:
+            return {11.5, QFont::Normal};
+        case Style::caption2:
+            return {10.5, QFont::Normal};
+        }
+        return {13, QFont::Normal};
+    }();
+    auto result = QApplication::font();
+    result.setPixelSize(qRound(scaled(size.pixels)));
+    result.setWeight(size.weight);
+    return result;
+}
+
+QFont monospaced(double pixels) {
+    auto result = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    result.setPixelSize(qRound(scaled(pixels)));
+    return result;
+}
+
+void setFont(QWidget* widget, Style style) {
+    widget->setFont(font(style));
+}
+
+QLabel* label(const QString& text, Style style, Tone tone) {
+    auto* result = new QLabel(text);
+    result->setFont(font(style));
+    if (tone != Tone::primary) {
+        setTone(result, tone);
+    }
+    result->setWordWrap(tone == Tone::secondary);
+    return result;
+}
+
+} // namespace quelmar::Theme

@@ -1,0 +1,111 @@
+#include "views/Display.h"
+
+#include <gtest/gtest.h>
+
+using namespace quelmar;
+using namespace quelmar::Display;
+
+namespace {
+
+Snapshot withStatus(std::int64_t status) {
+    Snapshot snapshot;
+    snapshot.status = status;
+    return snapshot;
+}
+
+Snapshot withRuntime(std::int64_t seconds) {
+    Snapshot snapshot;
+    snapshot.runtime = seconds;
+    return snapshot;
+}
+
+} // namespace
+
+TEST(Display, PowerLineTestsChargingBeforeBatteryBeforeMains) {
+    const DeviceChoice boot{"location:1", "Quelmar DC UPS", "QM1", true};
+    EXPECT_EQ(powerSource(std::nullopt, std::nullopt), "等待设备");
+    EXPECT_EQ(powerSource(std::nullopt, boot), "固件升级模式");
+    EXPECT_EQ(powerSource(std::nullopt, DeviceChoice{"location:1", "Quelmar DC UPS", "QM1", false}), "等待设备");
+    EXPECT_EQ(powerSource(withStatus(0x3), std::nullopt), "充电中");
+    EXPECT_EQ(powerSource(withStatus(0x5), std::nullopt), "电池供电");
+    EXPECT_EQ(powerSource(withStatus(0x6), std::nullopt), "充电中");
+    EXPECT_EQ(powerSource(withStatus(0x41), std::nullopt), "市电供电");
+    EXPECT_EQ(powerSource(withStatus(0x40), boot), "电源状态待确认");
+}
+
+TEST(Display, RuntimeInWholeHoursAndMinutes) {
+    EXPECT_EQ(runtime(withRuntime(7260)), "预计续航 2 小时 1 分钟");
+    EXPECT_EQ(runtime(withRuntime(59)), "预计续航 0 小时 0 分钟");
+    EXPECT_EQ(runtime(withRuntime(3599)), "预计续航 0 小时 59 分钟");
+    EXPECT_EQ(runtime(withStatus(0)), "预计续航 —");
+    EXPECT_EQ(runtime(std::nullopt), "预计续航 —");
+}
+
+TEST(Display, MeasurementsWithTheirPrecisionAndProductsOnlyOfTwoValues) {
+    EXPECT_EQ(metric(57, "%", 0), "57 %");
+    EXPECT_EQ(metric(-1.5, "A", 2), "-1.50 A");
+    EXPECT_EQ(metric(29.46, "°C", 1), "29.5 °C");
+    EXPECT_EQ(metric(0, "V", 2), "0.00 V");
+    EXPECT_EQ(metric(std::nullopt, "V", 2), "—");
+    EXPECT_EQ(product(12.0, -0.5), -6.0);
+    EXPECT_EQ(product(std::nullopt, 2.0), std::nullopt);
+    EXPECT_EQ(product(2.0, std::nullopt), std::nullopt);
+
+    Snapshot snapshot;
+    EXPECT_EQ(charge(snapshot), "—");
+    snapshot.capacity = 57;
+    EXPECT_EQ(charge(snapshot), "57%");
+    EXPECT_EQ(charge(std::nullopt), "—");
+}
+
+TEST(Display, StatusLineIsOrangeForOverloadOrShutdown) {
+    EXPECT_EQ(statusLine(std::nullopt), std::nullopt);
+    const auto none = statusLine(withStatus(0));
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->text, "暂无状态标记");
+    EXPECT_FALSE(none->warning);
+    const auto overload = statusLine(withStatus(0x0081));
+    EXPECT_EQ(overload->text, "市电供电 · 过载");
+    EXPECT_TRUE(overload->warning);
+    EXPECT_TRUE(statusLine(withStatus(0x0100))->warning);
+    EXPECT_EQ(statusLine(withStatus(0x0043))->text, "市电供电 · 充电中 · 电池在位");
+    EXPECT_FALSE(statusLine(withStatus(0x007F))->warning);
+}
+
+TEST(Display, ConnectionTexts) {
+    const DeviceChoice app{"location:1", "Quelmar DC UPS", "QM1", false};
+    const DeviceChoice noSerial{"location:2", "Quelmar DC UPS", "", true};
+    EXPECT_EQ(productTitle(std::nullopt), "Quelmar");
+    EXPECT_EQ(productTitle(app), "Quelmar DC UPS");
+    EXPECT_EQ(connectionDetail("已连接", app), "已连接 · QM1");
+    EXPECT_EQ(connectionDetail("Bootloader 模式", noSerial), "Bootloader 模式");
+    EXPECT_EQ(connectionDetail("正在查找设备", std::nullopt), "正在查找设备");
+    EXPECT_EQ(versions(DeviceInfo("1.2", "1.0.8")), "HW 1.2 · FW 1.0.8");
+    EXPECT_EQ(versions(std::nullopt), std::nullopt);
+    EXPECT_EQ(deviceRow(app), "Quelmar DC UPS QM1");
+    EXPECT_EQ(connectionIndicator(std::nullopt), "未连接设备");
+    EXPECT_EQ(connectionIndicator(noSerial), "Bootloader");
+    EXPECT_EQ(connectionIndicator(app), "USB 已连接");
+}
+
+TEST(Display, PagesUpdatesAndProgress) {
+    EXPECT_EQ(title(std::optional<Page>()), "实时监控");
+    EXPECT_EQ(title(Page::updates), "更新与关于");
+    UpdatePackage update;
+    update.version = "2.1.0";
+    EXPECT_EQ(updateButtonToolTip(std::nullopt), "检查客户端更新");
+    EXPECT_EQ(updateButtonToolTip(update), "更新客户端至 2.1.0");
+    EXPECT_EQ(updateButtonName(std::nullopt), "检查客户端更新");
+    EXPECT_EQ(updateButtonName(update), "发现客户端更新");
+    EXPECT_EQ(downloadFirmwareButton(update), "下载官方固件 2.1.0");
+    EXPECT_EQ(platformEdition("2.0.1"), "原生版 2.0.1 · Qt / hidapi");
+    EXPECT_EQ(firmwareSize(0), std::nullopt);
+    EXPECT_EQ(firmwareSize(1), "1 字节 · HEX 地址和校验和已验证");
+    for (const auto* operation : {"固件升级", "下载固件", "下载客户端"}) {
+        EXPECT_TRUE(showsProgressBar(QString::fromUtf8(operation))) << operation;
+    }
+    for (const auto* operation : {"连接设备", "断开设备", "写入参数", "进入 Bootloader", "返回 APP"}) {
+        EXPECT_FALSE(showsProgressBar(QString::fromUtf8(operation))) << operation;
+    }
+    EXPECT_FALSE(showsProgressBar(std::nullopt));
+}
