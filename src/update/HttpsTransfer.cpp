@@ -167,6 +167,15 @@ HttpsTransfer::~HttpsTransfer() = default;
 
 void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposition(const ResponseHead&)>& onHead,
                         const std::function<void(ByteView)>& onBody, const std::stop_token& stop) {
+    // A fresh handle for every request: libcurl 7.88 refuses a new receive buffer size on a handle whose last
+    // request failed in name resolution. Connections stay cached in the multi handle, so chunks from one host
+    // still share one TLS session.
+    if (CURL* fresh = curl_easy_init()) {
+        curl_easy_cleanup(handles_->easy);
+        handles_->easy = fresh;
+    } else {
+        throw std::runtime_error("libcurl could not start a transfer");
+    }
     CURL* easy = handles_->easy;
     CURLM* multi = handles_->multi;
     Exchange exchange;
@@ -176,8 +185,6 @@ void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposit
     exchange.onBody = &onBody;
     char errorText[CURL_ERROR_SIZE] = {};
 
-    // A reset keeps the connection cache, so chunks from one host share one TLS session.
-    curl_easy_reset(easy);
     set(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
     set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https"));
     set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https"));

@@ -677,6 +677,11 @@ TEST_F(UpdateServiceTest, ANetworkErrorCarriesCurlsText) {
     EXPECT_EQ(error.kind(), NetworkError::Kind::cannotConnect);
     EXPECT_TRUE(error.retryable());
     EXPECT_THAT(error.what(), testing::HasSubstr("127.0.0.1"));
+
+    // Every attempt reports its own failure: a retry after a failed name lookup once came back as a bad option.
+    target.url = "https://quelmar-test.invalid/x";
+    auto unresolved = service->download(target);
+    EXPECT_THAT(networkError(unresolved).what(), testing::HasSubstr("resolve"));
 }
 
 // The byte limits come from the package: one that verification would refuse for its size or chunks is
