@@ -26,9 +26,9 @@ int application(const std::vector<std::string>& arguments) {
     QApplication::setApplicationName(QStringLiteral("Quelmar"));
     QApplication::setDesktopFileName(QStringLiteral("net.quelmar.monitor"));
     QApplication::setWindowIcon(Icons::application());
-    // Qt's own dialogs and buttons in the desktop's language, where Qt's translations are installed.
+    // Qt's own dialogs and buttons speak the window's language (Debian's qt6-translations-l10n).
     QTranslator qtTexts;
-    if (qtTexts.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
                      QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         QApplication::installTranslator(&qtTexts);
     }
