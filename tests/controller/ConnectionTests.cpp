@@ -131,6 +131,20 @@ TEST_F(Connecting, AUserConnectThatFailsRaisesAnAlert) {
     EXPECT_FALSE(model->operation());
 }
 
+TEST_F(Connecting, ABrokenHIDStackIsLoggedOnceWithItsReason) {
+    struct Broken final : HIDPlatform {
+        std::vector<HIDInterface> enumerate(std::uint16_t) override { return {}; }
+        HIDOpenResult open(const HIDInterface&) override { return {nullptr, 19}; }
+        std::optional<std::string> problem() const override { return "hid_init failed"; }
+    } broken;
+    makeOn(broken);
+    for (int pass = 0; pass < 3; ++pass) {
+        run(model->poll());
+    }
+    EXPECT_EQ(text(), "未连接 · 请接入 Quelmar USB");
+    EXPECT_THAT(logTexts(), ElementsAre("HID 不可用：hid_init failed"));
+}
+
 TEST_F(Connecting, DropsASampleWhenAWorkflowStartedMeanwhile) {
     auto slow = testBoard();
     slow.faults.delayMilliseconds = 40;

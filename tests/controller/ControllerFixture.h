@@ -123,7 +123,11 @@ protected:
 
     void make(std::vector<BoardDescription> boards, AppModel::Setup setup = {}) {
         platform = std::make_unique<EmulatedPlatform>(std::move(boards));
-        setup.platform = platform.get();
+        makeOn(*platform, std::move(setup));
+    }
+
+    void makeOn(HIDPlatform& hid, AppModel::Setup setup = {}) {
+        setup.platform = &hid;
         setup.dialogs = &dialogs;
         setup.updates.directory = home / "updates";
         if (setup.updates.feedURL == UpdateService::Options().feedURL) {
