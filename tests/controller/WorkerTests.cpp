@@ -74,6 +74,17 @@ TEST(USBWorker, AFailedJobReachesItsTaskUnchangedAndTheNextJobStillRuns) {
     EXPECT_THAT([&] { await(connecting(second, "location:1")); }, ThrowsUPSError("设备已断开"));
 }
 
+TEST(USBWorker, DestroyingItFinishesTheJobsAlreadySubmitted) {
+    EmulatedPlatform platform({});
+    auto worker = std::make_unique<USBWorker>(platform);
+    std::vector<std::string> order;
+    auto first = appendAfter(*worker, order, "first", 20ms);
+    auto second = appendAfter(*worker, order, "second", 0ms);
+    worker.reset();
+    EXPECT_THAT(order, ElementsAre("first starts", "first ends", "second starts", "second ends"));
+    EXPECT_EQ(await(std::move(second)), "second");
+}
+
 TEST(USBWorker, TheEventLoopKeepsTurningWhileAJobRuns) {
     EmulatedPlatform platform({});
     USBWorker worker(platform);
