@@ -191,6 +191,8 @@ private:
     static QCoro::Task<> pollLoop(QPointer<AppModel> model);
     QCoro::Task<> pollFailure(std::string message);
     QCoro::Task<Connection> waitForMode(std::string id, bool boot);
+    // Sends a request that restarts the board into the other mode, waits for it there and connects again.
+    QCoro::Task<> restartBoard(QString operation, USBWorker::Call<void> request, std::string id, bool boot);
     // Whether the board with this id is on the bus (in this mode, when given).
     USBWorker::Call<bool> listed(std::string id, std::optional<bool> boot = std::nullopt);
     QCoro::Task<std::filesystem::path> download(UpdatePackage package);

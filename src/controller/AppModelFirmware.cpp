@@ -75,49 +75,40 @@ QCoro::Task<> AppModel::enterBootloader() {
         operation_ || connected_ != board) {
         co_return;
     }
-    setOperation(enteringBootloader);
-    std::optional<std::string> failure;
-    try {
-        auto request = worker_->run([](HIDSession& session) {
-            if (!session.device() || session.device()->bootloader) {
-                throw UPSError("当前不是 APP 模式");
-            }
-            const Bytes report = {Reports::enterBootloader.id, 0x3C, 0x3C, 0x3C, 0x3C};
-            session.set(report, ReportType::feature);
-            session.close();
-        });
-        co_await request;
-        clearConnection();
-        auto waiting = waitForMode(board.id, true);
-        apply(co_await waiting);
-    } catch (const std::exception& error) {
-        failure = Text::messageOf(error);
-    }
-    if (failure) {
-        clearConnection();
-        fail(*failure);
-    }
-    setOperation(std::nullopt);
+    auto request = worker_->run([](HIDSession& session) {
+        if (!session.device() || session.device()->bootloader) {
+            throw UPSError("当前不是 APP 模式");
+        }
+        const Bytes report = {Reports::enterBootloader.id, 0x3C, 0x3C, 0x3C, 0x3C};
+        session.set(report, ReportType::feature);
+        session.close();
+    });
+    auto restarting = restartBoard(enteringBootloader, std::move(request), board.id, true);
+    co_await restarting;
 }
 
 QCoro::Task<> AppModel::runApp() {
     if (operation_ || !connected_ || !connected_->bootloader) {
         co_return;
     }
-    const auto board = *connected_;
-    setOperation(returningToApp);
+    auto request = worker_->run([](HIDSession& session) {
+        if (!session.device() || !session.device()->bootloader) {
+            throw UPSError("当前不是 Bootloader 模式");
+        }
+        session.set(IAP::packet(IAP::Code::runApp, {}), ReportType::output);
+        session.close();
+    });
+    auto restarting = restartBoard(returningToApp, std::move(request), connected_->id, false);
+    co_await restarting;
+}
+
+QCoro::Task<> AppModel::restartBoard(QString operation, USBWorker::Call<void> request, std::string id, bool boot) {
+    setOperation(std::move(operation));
     std::optional<std::string> failure;
     try {
-        auto request = worker_->run([](HIDSession& session) {
-            if (!session.device() || !session.device()->bootloader) {
-                throw UPSError("当前不是 Bootloader 模式");
-            }
-            session.set(IAP::packet(IAP::Code::runApp, {}), ReportType::output);
-            session.close();
-        });
         co_await request;
         clearConnection();
-        auto waiting = waitForMode(board.id, false);
+        auto waiting = waitForMode(id, boot);
         apply(co_await waiting);
     } catch (const std::exception& error) {
         failure = Text::messageOf(error);
