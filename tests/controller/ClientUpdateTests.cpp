@@ -5,6 +5,7 @@
 #include "core/UPSError.h"
 #include "system/Processes.h"
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 
@@ -72,6 +73,7 @@ protected:
                 names.push_back("updates/" + entry.path().filename().string());
             }
         }
+        std::sort(names.begin(), names.end());
         return names;
     }
 
@@ -97,7 +99,7 @@ TEST_F(ClientUpdate, DownloadsStagesAndHandsOverToTheInstaller) {
     EXPECT_EQ(launched[0].version, "2.1.0");
     EXPECT_EQ(reportedVersion(launched[0].stage / "Quelmar_Monitor.app"), "2.1.0");
     EXPECT_THAT(dialogs.asked, ElementsAre("quit"));
-    EXPECT_THAT(leftovers(), ElementsAre("Quelmar_Monitor.app", launched[0].stage.filename().string()))
+    EXPECT_THAT(leftovers(), ElementsAre(launched[0].stage.filename().string(), "Quelmar_Monitor.app"))
         << "the archive is gone; the stage waits for the installer";
     EXPECT_FALSE(model->errorMessage());
     EXPECT_FALSE(model->operation());
