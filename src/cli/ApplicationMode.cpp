@@ -1,6 +1,7 @@
 #include "cli/Modes.h"
 #include "cli/Output.h"
 #include "controller/AppModel.h"
+#include "core/UPSError.h"
 #include "device/choice/SystemHID.h"
 #include "views/Icons.h"
 #include "views/MainWindow.h"
@@ -37,7 +38,7 @@ int application(const std::vector<std::string>& arguments) {
     try {
         platform = &systemHID();
     } catch (const std::exception& error) {
-        Output::line(std::string("ERROR: ") + error.what());
+        Output::line("ERROR: " + messageOf(error));
         return 1;
     }
     QtDialogs dialogs;

@@ -11,9 +11,7 @@ void line(const std::string& text) {
 }
 
 int failure(const std::exception& error) {
-    // The message itself, not what(): a UPSError's text may hold any character.
-    const auto* own = dynamic_cast<const UPSError*>(&error);
-    line(own ? own->message() : std::string(error.what()));
+    line(messageOf(error));
     return 1;
 }
 

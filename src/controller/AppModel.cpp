@@ -1,7 +1,7 @@
 #include "controller/AppModel.h"
 
 #include "controller/Dialogs.h"
-#include "controller/Text.h"
+#include "controller/Operations.h"
 #include "controller/USBWorker.h"
 #include "core/BatteryForm.h"
 #include "core/UPSError.h"
@@ -44,42 +44,27 @@ AppModel::~AppModel() = default;
 // ---- state
 
 void AppModel::setSelectedID(const QString& id) {
-    if (selectedID_ != id) {
-        selectedID_ = id;
-        emit selectedIDChanged();
-    }
+    change(selectedID_, id, &AppModel::selectedIDChanged);
 }
 
 void AppModel::setCapacity(const QString& text) {
-    if (capacity_ != text) {
-        capacity_ = text;
-        emit capacityChanged();
-    }
+    change(capacity_, text, &AppModel::capacityChanged);
 }
 
 void AppModel::setResistance(const QString& text) {
-    if (resistance_ != text) {
-        resistance_ = text;
-        emit resistanceChanged();
-    }
+    change(resistance_, text, &AppModel::resistanceChanged);
 }
 
 void AppModel::setNominal(qint64 code) {
-    if (nominal_ != code) {
-        nominal_ = code;
-        emit nominalChanged();
-    }
+    change(nominal_, code, &AppModel::nominalChanged);
 }
 
 void AppModel::setErrorMessage(const std::optional<QString>& message) {
-    if (errorMessage_ != message) {
-        errorMessage_ = message;
-        emit errorMessageChanged();
-    }
+    change(errorMessage_, message, &AppModel::errorMessageChanged);
 }
 
 bool AppModel::flashing() const {
-    return operation_ == QStringLiteral("固件升级");
+    return operation_ == Operations::flashing;
 }
 
 bool AppModel::canConfigure() const {
@@ -87,111 +72,63 @@ bool AppModel::canConfigure() const {
 }
 
 void AppModel::setDevices(std::vector<DeviceChoice> devices) {
-    if (devices_ != devices) {
-        devices_ = std::move(devices);
-        emit devicesChanged();
-    }
+    change(devices_, std::move(devices), &AppModel::devicesChanged);
 }
 
 void AppModel::setConnected(std::optional<DeviceChoice> device) {
-    if (connected_ != device) {
-        connected_ = std::move(device);
-        emit connectedChanged();
-        derivedMayHaveChanged();
-    }
+    change(connected_, std::move(device), &AppModel::connectedChanged);
 }
 
 void AppModel::setInfo(std::optional<DeviceInfo> info) {
-    if (info_ != info) {
-        info_ = std::move(info);
-        emit infoChanged();
-    }
+    change(info_, std::move(info), &AppModel::infoChanged);
 }
 
 void AppModel::setSnapshot(std::optional<Snapshot> snapshot) {
-    if (snapshot_ != snapshot) {
-        snapshot_ = std::move(snapshot);
-        emit snapshotChanged();
-    }
+    change(snapshot_, std::move(snapshot), &AppModel::snapshotChanged);
 }
 
 void AppModel::setOperation(std::optional<QString> operation) {
-    if (operation_ != operation) {
-        operation_ = std::move(operation);
-        emit operationChanged();
-        derivedMayHaveChanged();
-    }
+    change(operation_, std::move(operation), &AppModel::operationChanged);
 }
 
 void AppModel::setProgress(double progress) {
-    if (progress_ != progress) {
-        progress_ = progress;
-        emit progressChanged();
-    }
+    change(progress_, progress, &AppModel::progressChanged);
 }
 
 void AppModel::setProgressText(const QString& text) {
-    if (progressText_ != text) {
-        progressText_ = text;
-        emit progressTextChanged();
-    }
+    change(progressText_, text, &AppModel::progressTextChanged);
 }
 
 void AppModel::setConnectionText(const QString& text) {
-    if (connectionText_ != text) {
-        connectionText_ = text;
-        emit connectionTextChanged();
-    }
+    change(connectionText_, text, &AppModel::connectionTextChanged);
 }
 
 void AppModel::setUpdateText(const QString& text) {
-    if (updateText_ != text) {
-        updateText_ = text;
-        emit updateTextChanged();
-    }
+    change(updateText_, text, &AppModel::updateTextChanged);
 }
 
 void AppModel::setChecking(bool checking) {
-    if (checking_ != checking) {
-        checking_ = checking;
-        emit checkingChanged();
-    }
+    change(checking_, checking, &AppModel::checkingChanged);
 }
 
 void AppModel::setUpdate(std::optional<UpdatePackage> update) {
-    if (update_ != update) {
-        update_ = std::move(update);
-        emit updateChanged();
-    }
+    change(update_, std::move(update), &AppModel::updateChanged);
 }
 
 void AppModel::setFirmwarePackage(std::optional<UpdatePackage> package) {
-    if (firmwarePackage_ != package) {
-        firmwarePackage_ = std::move(package);
-        emit firmwarePackageChanged();
-    }
+    change(firmwarePackage_, std::move(package), &AppModel::firmwarePackageChanged);
 }
 
 void AppModel::setFirmwareName(const QString& name) {
-    if (firmwareName_ != name) {
-        firmwareName_ = name;
-        emit firmwareNameChanged();
-    }
+    change(firmwareName_, name, &AppModel::firmwareNameChanged);
 }
 
 void AppModel::setFirmwareBytes(qint64 bytes) {
-    if (firmwareBytes_ != bytes) {
-        firmwareBytes_ = bytes;
-        emit firmwareBytesChanged();
-    }
+    change(firmwareBytes_, bytes, &AppModel::firmwareBytesChanged);
 }
 
 void AppModel::setHasConfig(bool hasConfig) {
-    if (hasConfig_ != hasConfig) {
-        hasConfig_ = hasConfig;
-        emit hasConfigChanged();
-        derivedMayHaveChanged();
-    }
+    change(hasConfig_, hasConfig, &AppModel::hasConfigChanged);
 }
 
 void AppModel::derivedMayHaveChanged() {
@@ -223,13 +160,13 @@ void AppModel::exportLogs() {
     try {
         Files::writeAtomically(*destination, logs_.exportText());
     } catch (const std::exception& error) {
-        fail(Text::messageOf(error));
+        fail(messageOf(error));
     }
 }
 
 void AppModel::fail(const std::string& message) {
-    log(Text::q(message));
-    setErrorMessage(Text::q(message));
+    log(QString::fromStdString(message));
+    setErrorMessage(QString::fromStdString(message));
 }
 
 // ---- start and the poll loop
@@ -239,7 +176,7 @@ void AppModel::start() {
         return;
     }
     started_ = true;
-    log(QStringLiteral("Quelmar 原生版 ") + Text::q(version_));
+    log(QStringLiteral("Quelmar 原生版 ") + QString::fromStdString(version_));
     NativeInstaller::acknowledgeLaunch(arguments_);
     checkUpdates(false);
     pollLoop(QPointer<AppModel>(this));
@@ -288,7 +225,7 @@ QCoro::Task<> AppModel::poll() {
         if (problem != platformProblem_) {
             platformProblem_ = problem;
             if (problem) {
-                log(QStringLiteral("HID 不可用：") + Text::q(*problem));
+                log(QStringLiteral("HID 不可用：") + QString::fromStdString(*problem));
             }
         }
         setDevices(found);
@@ -332,7 +269,7 @@ QCoro::Task<> AppModel::poll() {
         auto connecting = worker_->connect(target->id);
         apply(co_await connecting);
     } catch (const std::exception& error) {
-        failure = Text::messageOf(error);
+        failure = messageOf(error);
     }
     if (failure) {
         auto failing = pollFailure(*failure);
@@ -344,25 +281,27 @@ QCoro::Task<> AppModel::pollFailure(std::string message) {
     if (operation_) {
         co_return;
     }
-    const auto text = Text::q(message);
+    const auto text = QString::fromStdString(message);
     // A failure that repeats while no board is connected is logged once.
     if (connected_ || connectionText_ != text) {
         log(text);
     }
     clearConnection();
     setConnectionText(text);
-    try {
-        auto closing = worker_->run([](HIDSession& session) { session.close(); });
-        co_await closing;
-    } catch (const std::exception&) {
-    }
+    auto closing = closeSession();
+    co_await closing;
+}
+
+QCoro::Task<> AppModel::closeSession() {
+    auto closing = worker_->run([](HIDSession& session) { session.close(); });
+    co_await closing;
 }
 
 // ---- connections
 
 void AppModel::apply(const Connection& connection) {
     setConnected(connection.device);
-    setSelectedID(Text::q(connection.device.id));
+    setSelectedID(QString::fromStdString(connection.device.id));
     setInfo(connection.info);
     setSnapshot(std::nullopt);
     setConnectionText(connection.device.bootloader ? QStringLiteral("Bootloader 模式") : QStringLiteral("已连接"));
@@ -375,8 +314,9 @@ void AppModel::apply(const Connection& connection) {
         setCapacity(QString());
         setResistance(QString());
     }
-    log(Text::q(connection.device.product) + QStringLiteral(" · ") + connectionText_ + QStringLiteral(" · 固件 ") +
-        (connection.info ? Text::q(connection.info->software) : QStringLiteral("未知")));
+    log(QString::fromStdString(connection.device.product) + QStringLiteral(" · ") + connectionText_ +
+        QStringLiteral(" · 固件 ") +
+        (connection.info ? QString::fromStdString(connection.info->software) : QStringLiteral("未知")));
     refreshFirmware();
 }
 
@@ -394,14 +334,14 @@ QCoro::Task<> AppModel::connect() {
     if (operation_ || selectedID_.isEmpty()) {
         co_return;
     }
-    setOperation(QStringLiteral("连接设备"));
+    setOperation(Operations::connecting);
     autoConnect_ = true;
     std::optional<std::string> failure;
     try {
         auto connecting = worker_->connect(selectedID_.toStdString());
         apply(co_await connecting);
     } catch (const std::exception& error) {
-        failure = Text::messageOf(error);
+        failure = messageOf(error);
     }
     if (failure) {
         clearConnection();
@@ -415,12 +355,9 @@ QCoro::Task<> AppModel::disconnect() {
         co_return;
     }
     autoConnect_ = false;
-    setOperation(QStringLiteral("断开设备"));
-    try {
-        auto closing = worker_->run([](HIDSession& session) { session.close(); });
-        co_await closing;
-    } catch (const std::exception&) {
-    }
+    setOperation(Operations::disconnecting);
+    auto closing = closeSession();
+    co_await closing;
     clearConnection();
     setConnectionText(QStringLiteral("已断开"));
     setOperation(std::nullopt);
@@ -444,14 +381,14 @@ QCoro::Task<> AppModel::writeConfig() {
     if (!dialogs_.confirm("写入电池参数？", message, "写入") || !canConfigure()) {
         co_return;
     }
-    setOperation(QStringLiteral("写入参数"));
+    setOperation(Operations::writingParameters);
     std::optional<std::string> failure;
     try {
         auto writing = worker_->run([config = *config](HIDSession& session) { session.writeConfig(config); });
         co_await writing;
         log(QStringLiteral("电池参数写入及读回验证通过"));
     } catch (const std::exception& error) {
-        failure = Text::messageOf(error);
+        failure = messageOf(error);
     }
     if (failure) {
         fail(*failure);
@@ -465,7 +402,7 @@ void AppModel::postProgress(double fraction, std::optional<std::string> text) {
         [this, fraction, text = std::move(text)] {
             setProgress(fraction);
             if (text) {
-                setProgressText(Text::q(*text));
+                setProgressText(QString::fromStdString(*text));
             }
         },
         Qt::QueuedConnection);

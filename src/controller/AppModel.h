@@ -190,7 +190,11 @@ signals:
 private:
     static QCoro::Task<> pollLoop(QPointer<AppModel> model);
     QCoro::Task<> pollFailure(std::string message);
+    // Closes the board's session on the worker; closing never fails.
+    QCoro::Task<> closeSession();
     QCoro::Task<Connection> waitForMode(std::string id, bool boot);
+    // Makes a validated image the one flash() writes, for the board with this id (none: any board).
+    void useImage(FirmwareImage image, std::optional<std::string> deviceID, const QString& name);
     // Sends a request that restarts the board into the other mode, waits for it there and connects again.
     QCoro::Task<> restartBoard(QString operation, USBWorker::Call<void> request, std::string id, bool boot);
     // Whether the board with this id is on the bus (in this mode, when given).
@@ -220,7 +224,16 @@ private:
     void setFirmwareName(const QString& name);
     void setFirmwareBytes(qint64 bytes);
     void setHasConfig(bool hasConfig);
-    // Emits the derived properties' signals when they changed.
+    // Stores a published property and emits its signal, and those of the derived properties, when it changed.
+    template <typename T, typename U>
+    void change(T& field, U&& value, void (AppModel::*changed)()) {
+        if (field == value) {
+            return;
+        }
+        field = std::forward<U>(value);
+        emit(this->*changed)();
+        derivedMayHaveChanged();
+    }
     void derivedMayHaveChanged();
 
     std::vector<DeviceChoice> devices_;

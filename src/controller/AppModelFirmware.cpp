@@ -1,7 +1,7 @@
 // The firmware workflows: choosing an image, switching the board's mode and flashing.
 #include "controller/AppModel.h"
 #include "controller/Dialogs.h"
-#include "controller/Text.h"
+#include "controller/Operations.h"
 #include "controller/USBWorker.h"
 #include "core/IAP.h"
 #include "core/UPSError.h"
@@ -11,14 +11,6 @@
 #include <cstdio>
 
 namespace quelmar {
-
-namespace {
-
-const QString enteringBootloader = QStringLiteral("进入 Bootloader");
-const QString returningToApp = QStringLiteral("返回 APP");
-const QString upgrading = QStringLiteral("固件升级");
-
-} // namespace
 
 void AppModel::chooseFirmware() {
     if (operation_) {
@@ -30,17 +22,23 @@ void AppModel::chooseFirmware() {
     }
     try {
         auto image = FirmwareImage::fromFile(Files::readUpTo(*path, FirmwareImage::maxFileSize));
-        const auto length = static_cast<qint64>(image.bytes().size());
+        const auto length = image.bytes().size();
         char crc[9];
         std::snprintf(crc, sizeof crc, "%08X", image.crc32());
-        image_ = std::move(image);
-        imageDeviceID_ = connected_ ? std::optional(connected_->id) : std::nullopt;
-        setFirmwareName(QString::fromStdString(path->filename().string()));
-        setFirmwareBytes(length);
+        useImage(std::move(image), connected_ ? std::optional(connected_->id) : std::nullopt,
+                 QString::fromStdString(path->filename().string()));
         log(QStringLiteral("APP HEX 已验证：%1 字节，CRC32 %2").arg(length).arg(QLatin1String(crc)));
     } catch (const std::exception& error) {
-        fail(Text::messageOf(error));
+        fail(messageOf(error));
     }
+}
+
+void AppModel::useImage(FirmwareImage image, std::optional<std::string> deviceID, const QString& name) {
+    const auto length = static_cast<qint64>(image.bytes().size());
+    image_ = std::move(image);
+    imageDeviceID_ = std::move(deviceID);
+    setFirmwareName(name);
+    setFirmwareBytes(length);
 }
 
 USBWorker::Call<bool> AppModel::listed(std::string id, std::optional<bool> boot) {
@@ -83,7 +81,7 @@ QCoro::Task<> AppModel::enterBootloader() {
         session.set(report, ReportType::feature);
         session.close();
     });
-    auto restarting = restartBoard(enteringBootloader, std::move(request), board.id, true);
+    auto restarting = restartBoard(Operations::enteringBootloader, std::move(request), board.id, true);
     co_await restarting;
 }
 
@@ -98,7 +96,7 @@ QCoro::Task<> AppModel::runApp() {
         session.set(IAP::packet(IAP::Code::runApp, {}), ReportType::output);
         session.close();
     });
-    auto restarting = restartBoard(returningToApp, std::move(request), connected_->id, false);
+    auto restarting = restartBoard(Operations::returningToApp, std::move(request), connected_->id, false);
     co_await restarting;
 }
 
@@ -111,7 +109,7 @@ QCoro::Task<> AppModel::restartBoard(QString operation, USBWorker::Call<void> re
         auto waiting = waitForMode(id, boot);
         apply(co_await waiting);
     } catch (const std::exception& error) {
-        failure = Text::messageOf(error);
+        failure = messageOf(error);
     }
     if (failure) {
         clearConnection();
@@ -134,7 +132,7 @@ QCoro::Task<> AppModel::flash() {
     if (!dialogs_.confirm("写入 APP 固件？", message, "开始烧录") || operation_ || connected_ != board || !image_) {
         co_return;
     }
-    setOperation(upgrading);
+    setOperation(Operations::flashing);
     setProgress(0);
     setProgressText(QStringLiteral("准备烧录"));
     const auto image = *image_;
@@ -150,15 +148,12 @@ QCoro::Task<> AppModel::flash() {
         apply(co_await waiting);
         log(QStringLiteral("设备已恢复 APP 模式"));
     } catch (const std::exception& error) {
-        failure = Text::messageOf(error);
+        failure = messageOf(error);
     }
     if (failure) {
         clearConnection();
-        try {
-            auto closing = worker_->run([](HIDSession& session) { session.close(); });
-            co_await closing;
-        } catch (const std::exception&) {
-        }
+        auto closing = closeSession();
+        co_await closing;
         fail(*failure);
     }
     setOperation(std::nullopt);

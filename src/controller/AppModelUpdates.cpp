@@ -2,7 +2,7 @@
 #include "controller/AppModel.h"
 #include "controller/Dialogs.h"
 #include "controller/MainThread.h"
-#include "controller/Text.h"
+#include "controller/Operations.h"
 #include "controller/USBWorker.h"
 #include "core/FirmwareOffer.h"
 #include "core/SignedUpdates.h"
@@ -33,18 +33,18 @@ QCoro::Task<> AppModel::checkUpdates(bool manual) {
         feed_ = future.get();
         setUpdate(SignedUpdates::newerNative(*feed_, version_));
         refreshFirmware();
-        const auto text = update_ ? QStringLiteral("发现原生版 ") + Text::q(update_->version)
+        const auto text = update_ ? QStringLiteral("发现原生版 ") + QString::fromStdString(update_->version)
                                   : QStringLiteral("原生客户端已是最新版本");
         setUpdateText(text);
         log(text);
     } catch (const std::exception& error) {
-        failure = Text::messageOf(error);
+        failure = messageOf(error);
     }
     if (failure) {
         setUpdateText(QStringLiteral("检查失败，可点击重试"));
-        log(QStringLiteral("更新检查失败：") + Text::q(*failure));
+        log(QStringLiteral("更新检查失败：") + QString::fromStdString(*failure));
         if (manual) {
-            setErrorMessage(Text::q(*failure));
+            setErrorMessage(QString::fromStdString(*failure));
         }
     }
     setChecking(false);
@@ -74,7 +74,7 @@ QCoro::Task<> AppModel::downloadFirmware() {
     }
     const auto package = *firmwarePackage_;
     const auto id = connected_->id;
-    setOperation(QStringLiteral("下载固件"));
+    setOperation(Operations::downloadingFirmware);
     setProgress(0);
     setProgressText(QStringLiteral("正在下载已签名的固件"));
     std::optional<fs::path> file;
@@ -89,14 +89,10 @@ QCoro::Task<> AppModel::downloadFirmware() {
         if (!present || !connected_ || connected_->id != id) {
             throw UPSError("设备已变化，请重新下载适用固件");
         }
-        const auto length = static_cast<qint64>(image.bytes().size());
-        image_ = std::move(image);
-        imageDeviceID_ = id;
-        setFirmwareName(Text::q(package.model.value_or("") + " APP " + package.version));
-        setFirmwareBytes(length);
+        useImage(std::move(image), id, QString::fromStdString(package.model.value_or("") + " APP " + package.version));
         log(QStringLiteral("固件下载、签名清单及 HEX 验证通过；请进入 Bootloader 后确认烧录"));
     } catch (const std::exception& error) {
-        failure = Text::messageOf(error);
+        failure = messageOf(error);
     }
     if (file) {
         std::error_code ignored;
@@ -120,7 +116,7 @@ QCoro::Task<> AppModel::updateClicked() {
     try {
         target = installTarget_();
     } catch (const std::exception& error) {
-        fail(Text::messageOf(error));
+        fail(messageOf(error));
         co_return;
     }
     const auto package = *update_;
@@ -129,7 +125,7 @@ QCoro::Task<> AppModel::updateClicked() {
         operation_) {
         co_return;
     }
-    setOperation(QStringLiteral("下载客户端"));
+    setOperation(Operations::downloadingClient);
     setProgress(0);
     setProgressText(QStringLiteral("正在下载客户端"));
     std::optional<fs::path> archive;
@@ -144,29 +140,33 @@ QCoro::Task<> AppModel::updateClicked() {
         });
         staged = co_await staging;
     } catch (const std::exception& error) {
-        failure = Text::messageOf(error);
+        failure = messageOf(error);
     }
-    std::error_code ignored;
-    if (failure) {
-        if (archive) {
-            fs::remove(*archive, ignored);
-        }
-        fail(*failure);
-    } else if (dialogs_.confirm("安装并重新启动？",
-                                "签名、文件和应用版本验证通过。旧版会保留，新版无法启动时自动恢复。", "安装并重启")) {
+    bool launched = false;
+    if (staged &&
+        dialogs_.confirm("安装并重新启动？", "签名、文件和应用版本验证通过。旧版会保留，新版无法启动时自动恢复。",
+                         "安装并重启")) {
         try {
             launchInstaller_(*staged);
-            fs::remove(*archive, ignored);
-            // The installer waits for this process to end before it swaps the bundles.
-            dialogs_.quitApplication();
+            launched = true;
         } catch (const std::exception& error) {
-            fs::remove(*archive, ignored);
-            fs::remove_all(staged->stage, ignored);
-            fail(Text::messageOf(error));
+            failure = messageOf(error);
         }
-    } else {
+    }
+    // Only the installer, once started, still needs the stage; nobody needs the archive.
+    std::error_code ignored;
+    if (staged && !launched) {
         fs::remove_all(staged->stage, ignored);
+    }
+    if (archive) {
         fs::remove(*archive, ignored);
+    }
+    if (failure) {
+        fail(*failure);
+    }
+    if (launched) {
+        // The installer waits for this process to end before it swaps the bundles.
+        dialogs_.quitApplication();
     }
     setOperation(std::nullopt);
 }

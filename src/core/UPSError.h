@@ -20,4 +20,13 @@ private:
     std::string message_;
 };
 
+// What a person is shown for any error: a UPSError's whole message (what() would stop at a NUL), otherwise the
+// error's own description.
+inline std::string messageOf(const std::exception& error) {
+    if (const auto* own = dynamic_cast<const UPSError*>(&error)) {
+        return own->message();
+    }
+    return error.what();
+}
+
 } // namespace quelmar

@@ -58,13 +58,6 @@ void logLine(const std::string& text) {
     }
 }
 
-std::string describe(const std::exception& error) {
-    if (const auto* own = dynamic_cast<const UPSError*>(&error)) {
-        return own->message();
-    }
-    return error.what();
-}
-
 // A 32-bit signed decimal number with an optional sign, nothing else.
 std::optional<std::int32_t> parseInt32(const std::string& text) {
     std::string_view digits(text);
@@ -158,7 +151,7 @@ int installFromHelper(const std::vector<std::string>& arguments, const HelperTim
         logLine("更新成功；旧版保留在 " + previous.string());
         return 0;
     } catch (const std::exception& error) {
-        logLine("更新失败：" + describe(error));
+        logLine("更新失败：" + messageOf(error));
     }
 
     if (!movedAside) {
@@ -174,7 +167,7 @@ int installFromHelper(const std::vector<std::string>& arguments, const HelperTim
         openBundle(target, {});
         logLine("旧版已恢复");
     } catch (const std::exception& error) {
-        logLine("恢复失败，请手动打开：" + previous.string() + "；" + describe(error));
+        logLine("恢复失败，请手动打开：" + previous.string() + "；" + messageOf(error));
     }
     return 1;
 }

@@ -1,7 +1,6 @@
 #include "views/ConnectionBar.h"
 
 #include "controller/AppModel.h"
-#include "controller/Text.h"
 #include "views/Display.h"
 #include "views/Theme.h"
 
@@ -33,7 +32,7 @@ public:
         }
         const auto& devices = model_.devices();
         for (std::size_t i = 0; i < devices.size(); ++i) {
-            if (Text::q(devices[i].id) == id) {
+            if (QString::fromStdString(devices[i].id) == id) {
                 return static_cast<int>(i) + 1;
             }
         }
@@ -53,7 +52,8 @@ public:
                             : Display::deviceRow(model_.devices()[static_cast<std::size_t>(row - 1)]);
         }
         if (role == idRole) {
-            return row == 0 ? QString() : Text::q(model_.devices()[static_cast<std::size_t>(row - 1)].id);
+            return row == 0 ? QString()
+                            : QString::fromStdString(model_.devices()[static_cast<std::size_t>(row - 1)].id);
         }
         return {};
     }

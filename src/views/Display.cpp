@@ -1,6 +1,6 @@
 #include "views/Display.h"
 
-#include "controller/Text.h"
+#include "controller/Operations.h"
 
 #include <QStringList>
 
@@ -10,18 +10,21 @@ namespace {
 
 const QString dash = QStringLiteral("—");
 
+// Title and symbol of each page, in the order of Page.
+struct PageText {
+    const char* title;
+    const char* symbol;
+};
+constexpr PageText pageTexts[] = {
+    {"实时监控", "waveform.path.ecg"},
+    {"固件升级", "cpu"},
+    {"更新与关于", "arrow.triangle.2.circlepath"},
+};
+
 } // namespace
 
 QString title(Page page) {
-    switch (page) {
-    case Page::monitor:
-        return QStringLiteral("实时监控");
-    case Page::firmware:
-        return QStringLiteral("固件升级");
-    case Page::updates:
-        return QStringLiteral("更新与关于");
-    }
-    return {};
+    return QString::fromUtf8(pageTexts[static_cast<int>(page)].title);
 }
 
 QString title(std::optional<Page> page) {
@@ -29,15 +32,7 @@ QString title(std::optional<Page> page) {
 }
 
 QString symbol(Page page) {
-    switch (page) {
-    case Page::monitor:
-        return QStringLiteral("waveform.path.ecg");
-    case Page::firmware:
-        return QStringLiteral("cpu");
-    case Page::updates:
-        return QStringLiteral("arrow.triangle.2.circlepath");
-    }
-    return {};
+    return QString::fromUtf8(pageTexts[static_cast<int>(page)].symbol);
 }
 
 QString powerSource(const std::optional<Snapshot>& snapshot, const std::optional<DeviceChoice>& connected) {
@@ -91,19 +86,19 @@ std::optional<StatusLine> statusLine(const std::optional<Snapshot>& snapshot) {
     }
     QStringList labels;
     for (const auto& label : snapshot->statuses()) {
-        labels << Text::q(label);
+        labels << QString::fromStdString(label);
     }
     return StatusLine{labels.isEmpty() ? QStringLiteral("暂无状态标记") : labels.join(QStringLiteral(" · ")),
                       (snapshot->status & 0x180) != 0};
 }
 
 QString productTitle(const std::optional<DeviceChoice>& connected) {
-    return connected ? Text::q(connected->product) : QStringLiteral("Quelmar");
+    return connected ? QString::fromStdString(connected->product) : QStringLiteral("Quelmar");
 }
 
 QString connectionDetail(const QString& connectionText, const std::optional<DeviceChoice>& connected) {
     if (connected && !connected->serial.empty()) {
-        return connectionText + QStringLiteral(" · ") + Text::q(connected->serial);
+        return connectionText + QStringLiteral(" · ") + QString::fromStdString(connected->serial);
     }
     return connectionText;
 }
@@ -112,11 +107,12 @@ std::optional<QString> versions(const std::optional<DeviceInfo>& info) {
     if (!info) {
         return std::nullopt;
     }
-    return QStringLiteral("HW ") + Text::q(info->hardware) + QStringLiteral(" · FW ") + Text::q(info->software);
+    return QStringLiteral("HW ") + QString::fromStdString(info->hardware) + QStringLiteral(" · FW ") +
+           QString::fromStdString(info->software);
 }
 
 QString deviceRow(const DeviceChoice& device) {
-    return Text::q(device.product) + QLatin1Char(' ') + Text::q(device.serial);
+    return QString::fromStdString(device.product) + QLatin1Char(' ') + QString::fromStdString(device.serial);
 }
 
 QString connectionIndicator(const std::optional<DeviceChoice>& connected) {
@@ -127,7 +123,8 @@ QString connectionIndicator(const std::optional<DeviceChoice>& connected) {
 }
 
 QString updateButtonToolTip(const std::optional<UpdatePackage>& update) {
-    return update ? QStringLiteral("更新客户端至 ") + Text::q(update->version) : QStringLiteral("检查客户端更新");
+    return update ? QStringLiteral("更新客户端至 ") + QString::fromStdString(update->version)
+                  : QStringLiteral("检查客户端更新");
 }
 
 QString updateButtonName(const std::optional<UpdatePackage>& update) {
@@ -135,12 +132,12 @@ QString updateButtonName(const std::optional<UpdatePackage>& update) {
 }
 
 QString edition(const std::string& version) {
-    return QStringLiteral("原生版 ") + Text::q(version);
+    return QStringLiteral("原生版 ") + QString::fromStdString(version);
 }
 
 bool showsProgressBar(const std::optional<QString>& operation) {
-    return operation == QStringLiteral("固件升级") || operation == QStringLiteral("下载固件") ||
-           operation == QStringLiteral("下载客户端");
+    return operation == Operations::flashing || operation == Operations::downloadingFirmware ||
+           operation == Operations::downloadingClient;
 }
 
 std::optional<QString> firmwareSize(qint64 bytes) {
@@ -151,7 +148,7 @@ std::optional<QString> firmwareSize(qint64 bytes) {
 }
 
 QString downloadFirmwareButton(const UpdatePackage& package) {
-    return QStringLiteral("下载官方固件 ") + Text::q(package.version);
+    return QStringLiteral("下载官方固件 ") + QString::fromStdString(package.version);
 }
 
 QString platformEdition(const std::string& version) {

@@ -1,7 +1,5 @@
 #include "views/QtDialogs.h"
 
-#include "controller/Text.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -22,10 +20,10 @@ void widen(QMessageBox& box) {
 bool QtDialogs::confirm(const std::string& title, const std::string& message, const std::string& button) {
     QMessageBox box(window_);
     box.setIcon(QMessageBox::Question);
-    box.setWindowTitle(Text::q(title));
-    box.setText(Text::q(title));
-    box.setInformativeText(Text::q(message));
-    auto* action = box.addButton(Text::q(button), QMessageBox::AcceptRole);
+    box.setWindowTitle(QString::fromStdString(title));
+    box.setText(QString::fromStdString(title));
+    box.setInformativeText(QString::fromStdString(message));
+    auto* action = box.addButton(QString::fromStdString(button), QMessageBox::AcceptRole);
     auto* cancel = box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
     box.setDefaultButton(action);
     box.setEscapeButton(cancel);
@@ -35,7 +33,8 @@ bool QtDialogs::confirm(const std::string& title, const std::string& message, co
 }
 
 std::optional<std::filesystem::path> QtDialogs::chooseFileToOpen(const std::string& extension) {
-    const auto filter = QStringLiteral("%1 (*.%2)").arg(Text::q(extension).toUpper(), Text::q(extension));
+    const auto filter =
+        QStringLiteral("%1 (*.%2)").arg(QString::fromStdString(extension).toUpper(), QString::fromStdString(extension));
     const auto file = QFileDialog::getOpenFileName(window_, QString(), QDir::homePath(), filter);
     if (file.isEmpty()) {
         return std::nullopt;
@@ -44,7 +43,8 @@ std::optional<std::filesystem::path> QtDialogs::chooseFileToOpen(const std::stri
 }
 
 std::optional<std::filesystem::path> QtDialogs::chooseSaveLocation(const std::string& proposedName) {
-    const auto file = QFileDialog::getSaveFileName(window_, QString(), QDir::home().filePath(Text::q(proposedName)));
+    const auto file =
+        QFileDialog::getSaveFileName(window_, QString(), QDir::home().filePath(QString::fromStdString(proposedName)));
     if (file.isEmpty()) {
         return std::nullopt;
     }

@@ -1,7 +1,6 @@
 #include "views/UpdatesPage.h"
 
 #include "controller/AppModel.h"
-#include "controller/Text.h"
 #include "views/Display.h"
 #include "views/Icons.h"
 #include "views/Panel.h"
@@ -81,7 +80,7 @@ void UpdatesPage::showState() {
         Icons::symbol(Display::updateSymbol(update), update ? Theme::Tone::mint : Theme::Tone::primary));
     status_->setText(model_.updateText());
     notes_->setVisible(update.has_value());
-    notes_->setText(update ? Text::q(update->notes.value_or(std::string())) : QString());
+    notes_->setText(update ? QString::fromStdString(update->notes.value_or(std::string())) : QString());
     check_->setText(Display::checkButton(model_.checking()));
     check_->setEnabled(!model_.checking() && !busy);
     install_->setVisible(update.has_value());
