@@ -61,34 +61,21 @@ TEST_F(BatteryWrite, RefusesInvalidInputAndReportsAReadBackThatDiffers) {
     auto altering = testBoard();
     altering.faults.readBackResistance = 46000;
     connect(altering);
-    model->setResistance("0.9995");
+    model->setResistance("0.9995"); // the parsing rules themselves are the form's own tests
     run(model->writeConfig());
     EXPECT_EQ(model->errorMessage(), QString("请输入有效的电池容量和内阻"));
-    model->setResistance("45");
-    model->setCapacity("20001");
-    run(model->writeConfig());
-    EXPECT_EQ(model->errorMessage(), QString("电池参数超出允许范围：容量 500–20000 mAh，内阻 1–1000 mΩ"));
     EXPECT_THAT(dialogs.confirmations, IsEmpty());
 
-    model->setCapacity("2600");
+    model->setResistance("45");
     run(model->writeConfig());
     EXPECT_EQ(model->errorMessage(), QString("参数写入后读回不一致，请重新读取"));
     EXPECT_EQ(model->capacity(), "2600") << "the form keeps what was typed";
     EXPECT_EQ(model->resistance(), "45");
-    EXPECT_THAT(logTexts(), ElementsAre(connectedLine, "请输入有效的电池容量和内阻",
-                                        "电池参数超出允许范围：容量 500–20000 mAh，内阻 1–1000 mΩ",
-                                        "参数写入后读回不一致，请重新读取"));
+    EXPECT_THAT(logTexts(),
+                ElementsAre(connectedLine, "请输入有效的电池容量和内阻", "参数写入后读回不一致，请重新读取"));
 }
 
-TEST_F(BatteryWrite, IsClosedWithoutAConfigurationOrDuringAWorkflow) {
-    auto boot = testBoard();
-    boot.bootloader = true;
-    make({boot});
-    run(model->poll());
-    EXPECT_FALSE(model->canConfigure());
-    run(model->writeConfig());
-    EXPECT_THAT(dialogs.confirmations, IsEmpty());
-
+TEST_F(BatteryWrite, IsClosedDuringAnyWorkflow) {
     connect();
     model->setCapacity("3000");
     auto disconnecting = model->disconnect();

@@ -136,6 +136,7 @@ protected:
         setup.updates.pauses = {std::chrono::milliseconds(1), std::chrono::milliseconds(1)};
         setup.timing.pollPause = std::chrono::milliseconds(20);
         setup.timing.modeWaitPause = std::chrono::milliseconds(20);
+        setup.timing.bootReplyDeadline = std::chrono::milliseconds(200);
         setup.clock = [this] { return now; };
         if (setup.version.empty()) {
             setup.version = "2.0.1";

@@ -5,6 +5,7 @@
 #include "core/IAP.h"
 
 #include <cstdio>
+#include <functional>
 
 #include <gmock/gmock.h>
 
@@ -152,37 +153,46 @@ TEST_F(Firmware, ABoardThatNeverComesBackIsNotReplacedByAnother) {
     EXPECT_THAT(std::vector(texts.end() - 2, texts.end()), ElementsAre("固件写入、读回校验及 CRC 写入完成", message));
 }
 
-TEST_F(Firmware, AFailedFlashClosesTheSessionAndALaterOneSucceeds) {
+struct FlashFault {
+    std::string name;
+    std::function<void(BoardFaults&)> inject; // each strikes packet 4 only
+    std::string message;
+    bool boardStays; // a board that left the bus cannot be flashed again
+};
+
+class FlashFaults : public Firmware, public testing::WithParamInterface<FlashFault> {};
+
+TEST_P(FlashFaults, EndWithTheSessionClosedAndTheMessageShownAndLoggedThenALaterFlashSucceeds) {
     const auto bytes = patternBytes(300);
-    auto refusing = bootBoard();
-    refusing.faults.replyStatus = {{4, 7}};
-    make({refusing});
+    auto board = bootBoard();
+    GetParam().inject(board.faults);
+    make({board});
     run(model->poll());
     choose(hexFile(bytes));
     run(model->flash());
-    EXPECT_EQ(model->errorMessage(), QString("Bootloader 返回错误：7"));
-    EXPECT_EQ(logTexts().back(), "Bootloader 返回错误：7");
+    EXPECT_EQ(model->errorMessage(), QString::fromStdString(GetParam().message));
+    EXPECT_EQ(logTexts().back(), GetParam().message);
     EXPECT_FALSE(model->connected());
-    EXPECT_EQ(packets(0).size(), 4u);
-
-    model->setErrorMessage(std::nullopt);
-    run(model->poll()); // finds the bootloader again
+    EXPECT_FALSE(model->operation());
+    if (!GetParam().boardStays) {
+        return;
+    }
+    EXPECT_EQ(packets(0).size(), 4u) << "nothing is sent after the fault";
+    run(model->poll()); // the session was closed: the board is found and opened again
     ASSERT_TRUE(model->connected());
     run(model->flash());
-    EXPECT_FALSE(model->errorMessage());
     EXPECT_FALSE(model->connected()->bootloader);
     EXPECT_EQ(storedImage(0), Bytes(bytes.begin(), bytes.end()));
 }
 
-TEST_F(Firmware, ABoardVanishingDuringTheFlashEndsIt) {
-    auto vanishing = bootBoard();
-    vanishing.faults.vanishAfter = 4;
-    make({vanishing});
-    run(model->poll());
-    choose(hexFile(patternBytes(300)));
-    run(model->flash());
-    ASSERT_TRUE(model->errorMessage());
-    EXPECT_EQ(logTexts().back(), model->errorMessage()->toStdString());
-    EXPECT_FALSE(model->connected());
-    EXPECT_FALSE(model->operation());
-}
+INSTANTIATE_TEST_SUITE_P(Cases, FlashFaults,
+                         testing::Values(FlashFault{"NoReply", [](BoardFaults& f) { f.dropReply = 4; },
+                                                    "Bootloader 应答超时；已停止烧录，请重新连接后重试", true},
+                                         FlashFault{"BadStatus",
+                                                    [](BoardFaults& f) {
+                                                        f.replyStatus = {{4, 7}};
+                                                    },
+                                                    "Bootloader 返回错误：7", true},
+                                         FlashFault{"BoardVanishes", [](BoardFaults& f) { f.vanishAfter = 4; },
+                                                    "写入 USB Report 1 失败：0x00000013", false}),
+                         [](const testing::TestParamInfo<FlashFault>& param) { return param.param.name; });

@@ -72,40 +72,8 @@ TEST(Display, StatusLineIsOrangeForOverloadOrShutdown) {
     EXPECT_FALSE(statusLine(withStatus(0x007F))->warning);
 }
 
-TEST(Display, ConnectionTexts) {
-    const DeviceChoice app{"location:1", "Quelmar DC UPS", "QM1", false};
+TEST(Display, TheSerialIsLeftOutWhenTheBoardHasNone) {
     const DeviceChoice noSerial{"location:2", "Quelmar DC UPS", "", true};
-    EXPECT_EQ(productTitle(std::nullopt), "Quelmar");
-    EXPECT_EQ(productTitle(app), "Quelmar DC UPS");
-    EXPECT_EQ(connectionDetail("已连接", app), "已连接 · QM1");
     EXPECT_EQ(connectionDetail("Bootloader 模式", noSerial), "Bootloader 模式");
     EXPECT_EQ(connectionDetail("正在查找设备", std::nullopt), "正在查找设备");
-    EXPECT_EQ(versions(DeviceInfo("1.2", "1.0.8")), "HW 1.2 · FW 1.0.8");
-    EXPECT_EQ(versions(std::nullopt), std::nullopt);
-    EXPECT_EQ(deviceRow(app), "Quelmar DC UPS QM1");
-    EXPECT_EQ(connectionIndicator(std::nullopt), "未连接设备");
-    EXPECT_EQ(connectionIndicator(noSerial), "Bootloader");
-    EXPECT_EQ(connectionIndicator(app), "USB 已连接");
-}
-
-TEST(Display, PagesUpdatesAndProgress) {
-    EXPECT_EQ(title(std::optional<Page>()), "实时监控");
-    EXPECT_EQ(title(Page::updates), "更新与关于");
-    UpdatePackage update;
-    update.version = "2.1.0";
-    EXPECT_EQ(updateButtonToolTip(std::nullopt), "检查客户端更新");
-    EXPECT_EQ(updateButtonToolTip(update), "更新客户端至 2.1.0");
-    EXPECT_EQ(updateButtonName(std::nullopt), "检查客户端更新");
-    EXPECT_EQ(updateButtonName(update), "发现客户端更新");
-    EXPECT_EQ(downloadFirmwareButton(update), "下载官方固件 2.1.0");
-    EXPECT_EQ(platformEdition("2.0.1"), "原生版 2.0.1 · Qt / hidapi");
-    EXPECT_EQ(firmwareSize(0), std::nullopt);
-    EXPECT_EQ(firmwareSize(1), "1 字节 · HEX 地址和校验和已验证");
-    for (const auto* operation : {"固件升级", "下载固件", "下载客户端"}) {
-        EXPECT_TRUE(showsProgressBar(QString::fromUtf8(operation))) << operation;
-    }
-    for (const auto* operation : {"连接设备", "断开设备", "写入参数", "进入 Bootloader", "返回 APP"}) {
-        EXPECT_FALSE(showsProgressBar(QString::fromUtf8(operation))) << operation;
-    }
-    EXPECT_FALSE(showsProgressBar(std::nullopt));
 }
