@@ -1,5 +1,8 @@
 #include "views/Theme.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -20,6 +23,16 @@ QColor mix(const QColor& a, const QColor& b, double share) {
     return QColor::fromRgbF(static_cast<float>(a.redF() * (1 - share) + b.redF() * share),
                             static_cast<float>(a.greenF() * (1 - share) + b.greenF() * share),
                             static_cast<float>(a.blueF() * (1 - share) + b.blueF() * share));
+}
+
+// The contrast ratio of two colours, from 1 (none) to 21 (black on white), as the web's accessibility rules count it.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const auto [dim, bright] = std::minmax(luminance(a), luminance(b));
+    return (bright + 0.05) / (dim + 0.05);
 }
 
 void apply(QWidget* widget, Tone tone) {
@@ -72,6 +85,15 @@ QColor colour(Tone tone, const QPalette& palette) {
         return dark ? QColor(0x63, 0xe6, 0xd0) : QColor(0x00, 0x85, 0x78);
     case Tone::orange:
         return dark ? QColor(0xff, 0xa6, 0x4d) : QColor(0xc4, 0x5a, 0x00);
+    case Tone::link: {
+        // The palette's own link colour, unless it is lost on this background (a dark palette that keeps the
+        // light one's blue).
+        const auto link = palette.color(QPalette::Active, QPalette::Link);
+        if (contrast(link, window) >= 3) {
+            return link;
+        }
+        return dark ? QColor(0x6c, 0xb8, 0xff) : QColor(0x1a, 0x5f, 0xb4);
+    }
     }
     return text;
 }

@@ -11,7 +11,8 @@ class QWidget;
 // Colours and type sizes of the window. Colours follow the application's palette, light or dark.
 namespace quelmar::Theme {
 
-enum class Tone { primary, secondary, tertiary, mint, orange };
+// link: the palette's link colour, or a readable one where it is lost on the background.
+enum class Tone { primary, secondary, tertiary, mint, orange, link };
 
 bool isDark(const QPalette& palette);
 // The tone for text and symbols on the window background of this palette.

@@ -56,13 +56,14 @@ UpdatesPage::UpdatesPage(AppModel& model, QWidget* parent)
     page->addWidget(
         Theme::label(QStringLiteral("更新包经过签名和完整性验证。安装时保留旧版，新版窗口未能启动时尝试恢复。"),
                      Theme::Style::callout, Theme::Tone::secondary));
-    auto* link = new QLabel(QStringLiteral("<a href=\"%1\">Quelmar 开源项目</a>").arg(QLatin1String(sourceAddress)));
-    link->setTextFormat(Qt::RichText);
-    link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    link->setToolTip(QLatin1String(sourceAddress));
-    page->addWidget(link);
+    link_ = new QLabel;
+    link_->setTextFormat(Qt::RichText);
+    link_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    link_->setToolTip(QLatin1String(sourceAddress));
+    showLink();
+    page->addWidget(link_);
 
-    QObject::connect(link, &QLabel::linkActivated, this,
+    QObject::connect(link_, &QLabel::linkActivated, this,
                      [](const QString& address) { QDesktopServices::openUrl(QUrl(address)); });
     QObject::connect(check_, &QPushButton::clicked, this, [this] { model_.checkUpdates(true); });
     QObject::connect(install_, &QPushButton::clicked, this, [this] { model_.updateClicked(); });
@@ -71,6 +72,19 @@ UpdatesPage::UpdatesPage(AppModel& model, QWidget* parent)
         QObject::connect(&model_, signal, this, &UpdatesPage::showState);
     }
     showState();
+}
+
+void UpdatesPage::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) {
+        showLink();
+    }
+}
+
+// A label's anchors take the application's link colour, not the label's: the colour goes into the text.
+void UpdatesPage::showLink() {
+    link_->setText(QStringLiteral("<a href=\"%1\" style=\"color: %2\">Quelmar 开源项目</a>")
+                       .arg(QLatin1String(sourceAddress), Theme::colour(Theme::Tone::link).name()));
 }
 
 void UpdatesPage::showState() {

@@ -20,8 +20,12 @@ public:
 
     explicit UpdatesPage(AppModel& model, QWidget* parent = nullptr);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void showState();
+    void showLink();
 
     AppModel& model_;
     Icons::IconView* statusIcon_;
@@ -29,6 +33,7 @@ private:
     QLabel* notes_;
     QPushButton* check_;
     QPushButton* install_;
+    QLabel* link_;
 };
 
 } // namespace quelmar

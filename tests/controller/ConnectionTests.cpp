@@ -177,28 +177,3 @@ TEST_F(Connecting, ThePollLoopEndsWithTheController) {
     ASSERT_TRUE(waitUntil([&] { return model == nullptr; }));
     QTest::qWait(60);
 }
-
-TEST_F(Connecting, TheStandardEmulatedBoardConnectsSamplesTakesAWriteAndComesBackAfterAReplug) {
-    auto board = BoardDescription::standard();
-    board.restartMilliseconds = 30;
-    make({board});
-    run(model->poll());
-    EXPECT_EQ(text(), "已连接");
-    run(model->poll());
-    ASSERT_TRUE(model->snapshot());
-    EXPECT_TRUE(model->snapshot()->inputCurrent) << "firmware 1.0.8 answers the full report";
-
-    model->setCapacity("5000");
-    run(model->writeConfig());
-    EXPECT_EQ(logTexts().back(), "电池参数写入及读回验证通过");
-
-    restart(0, BoardMode::app); // unplugged and plugged in again
-    run(model->poll());
-    EXPECT_EQ(text(), disconnected);
-    QTest::qWait(60);
-    run(model->poll());
-    EXPECT_EQ(text(), "已连接");
-    EXPECT_EQ(model->capacity(), "5000") << "read from the board again";
-    EXPECT_THAT(logTexts(), ElementsAre("Quelmar DC UPS · 已连接 · 固件 1.0.8", "电池参数写入及读回验证通过",
-                                        disconnected, "Quelmar DC UPS · 已连接 · 固件 1.0.8"));
-}
