@@ -31,8 +31,9 @@ double contrast(const QColor& a, const QColor& b) {
         const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
         return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
     };
-    const auto [dim, bright] = std::minmax(luminance(a), luminance(b));
-    return (bright + 0.05) / (dim + 0.05);
+    const double first = luminance(a);
+    const double second = luminance(b);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
 }
 
 void apply(QWidget* widget, Tone tone) {
