@@ -4,6 +4,7 @@
 // (1,476 awaited exchanges × 2 transfers, plus the two restarts).
 #include "HexText.h"
 #include "controller/AppModel.h"
+#include "controller/AppModelSetup.h"
 #include "controller/Dialogs.h"
 #include "core/FirmwareImage.h"
 #include "device/emulator/EmulatedPlatform.h"

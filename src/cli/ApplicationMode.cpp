@@ -1,11 +1,16 @@
 #include "cli/Modes.h"
 #include "cli/Output.h"
 #include "controller/AppModel.h"
+#include "controller/AppModelSetup.h"
+#include "controller/QuitSignals.h"
 #include "core/UPSError.h"
 #include "device/choice/SystemHID.h"
 #include "views/Icons.h"
 #include "views/MainWindow.h"
 #include "views/QtDialogs.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -14,7 +19,42 @@
 
 namespace quelmar::Modes {
 
+namespace {
+
+constexpr const char* helpHint = "; quelmar --help lists the command-line modes";
+
+bool set(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0';
+}
+
+// The platform plugin's own reason, kept for the one line below.
+QString platformReason;
+
+// Qt ends the process with abort() when it cannot open a display; a person without one gets a line instead.
+void reportFatal(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+        if (QByteArray(context.category).startsWith("qt.qpa")) {
+            platformReason = message.section(QLatin1Char('\n'), 0, 0).trimmed();
+        } else {
+            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+        }
+        return;
+    }
+    const auto reason = platformReason.isEmpty() ? message.section(QLatin1Char('\n'), 0, 0).trimmed() : platformReason;
+    Output::line("Cannot open the window: " + reason.toStdString() + helpHint);
+    std::_Exit(1);
+}
+
+} // namespace
+
 int application(const std::vector<std::string>& arguments) {
+    // Without a display server and without a platform chosen by hand there is nothing to show the window on.
+    if (!set("QT_QPA_PLATFORM") && !set("DISPLAY") && !set("WAYLAND_DISPLAY")) {
+        Output::line(std::string("Cannot open the window: no display (neither DISPLAY nor WAYLAND_DISPLAY is set)") +
+                     helpHint);
+        return 1;
+    }
     // Qt keeps argc and argv for the application's whole life.
     std::vector<std::string> storage = arguments.empty() ? std::vector<std::string>{"quelmar"} : arguments;
     std::vector<char*> argv;
@@ -23,7 +63,9 @@ int application(const std::vector<std::string>& arguments) {
     }
     argv.push_back(nullptr);
     int argc = static_cast<int>(storage.size());
+    const auto previousHandler = qInstallMessageHandler(reportFatal);
     QApplication application(argc, argv.data());
+    qInstallMessageHandler(previousHandler);
     QApplication::setApplicationName(QStringLiteral("Quelmar"));
     QApplication::setDesktopFileName(QStringLiteral("net.quelmar.monitor"));
     QApplication::setWindowIcon(Icons::application());
@@ -47,6 +89,9 @@ int application(const std::vector<std::string>& arguments) {
     setup.dialogs = &dialogs;
     setup.arguments = arguments;
     AppModel model(std::move(setup));
+    // A signal during a flash waits for the image to be written and verified.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &model, &AppModel::quitWhenSafe);
     MainWindow window(model);
     dialogs.setWindow(&window);
     window.show();

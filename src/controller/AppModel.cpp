@@ -1,7 +1,9 @@
 #include "controller/AppModel.h"
 
+#include "controller/AppModelSetup.h"
 #include "controller/Dialogs.h"
 #include "controller/Operations.h"
+#include "controller/Transients.h"
 #include "controller/USBWorker.h"
 #include "core/BatteryForm.h"
 #include "core/UPSError.h"
@@ -15,11 +17,18 @@
 
 namespace quelmar {
 
+static_assert(ControllerTiming{}.bootReplyDeadline == HIDSession::defaultReplyDeadline);
+
 namespace {
 
 // The resistance in milliohms with exactly three decimals, from whole micro-ohms: exact, whatever the locale.
 QString milliOhmsText(std::int64_t microOhms) {
     return QStringLiteral("%1.%2").arg(microOhms / 1000).arg(microOhms % 1000, 3, 10, QLatin1Char('0'));
+}
+
+bool deniedAccess(const std::exception& error) {
+    const auto* failure = dynamic_cast<const OpenFailure*>(&error);
+    return failure != nullptr && failure->accessDenied();
 }
 
 } // namespace
@@ -36,10 +45,17 @@ AppModel::AppModel(Setup setup, QObject* parent)
     , version_(setup.version.empty() ? AppMetadata::version() : std::move(setup.version))
     , installTarget_(std::move(setup.installTarget))
     , launchInstaller_(std::move(setup.launchInstaller))
+    , updatesDirectory_(setup.updates.directory)
+    , transients_(std::make_shared<Transients>())
     , worker_(std::make_unique<USBWorker>(*setup.platform, this, timing_.bootReplyDeadline))
     , updates_(std::make_unique<UpdateService>(std::move(setup.updates))) {}
 
-AppModel::~AppModel() = default;
+AppModel::~AppModel() {
+    // Their last jobs may still make files (a stage being unpacked): those go with everything else left.
+    updates_.reset();
+    worker_.reset();
+    transients_->removeAll();
+}
 
 // ---- state
 
@@ -131,10 +147,27 @@ void AppModel::setHasConfig(bool hasConfig) {
     change(hasConfig_, hasConfig, &AppModel::hasConfigChanged);
 }
 
+void AppModel::setAccessDenied(bool denied) {
+    change(accessDenied_, denied, &AppModel::accessDeniedChanged);
+}
+
+void AppModel::setHidProblem(std::optional<QString> problem) {
+    change(hidProblem_, std::move(problem), &AppModel::hidProblemChanged);
+}
+
+void AppModel::setInstallNotice(std::optional<QString> notice) {
+    change(installNotice_, std::move(notice), &AppModel::installNoticeChanged);
+}
+
 void AppModel::derivedMayHaveChanged() {
     if (flashingWas_ != flashing()) {
         flashingWas_ = flashing();
         emit flashingChanged();
+        if (!flashingWas_ && quitDeferred_) {
+            // Once the workflow has finished its last step.
+            QMetaObject::invokeMethod(
+                this, [this] { dialogs_.quitApplication(); }, Qt::QueuedConnection);
+        }
     }
     if (canConfigureWas_ != canConfigure()) {
         canConfigureWas_ = canConfigure();
@@ -158,7 +191,8 @@ void AppModel::exportLogs() {
         return;
     }
     try {
-        Files::writeAtomically(*destination, logs_.exportText());
+        // A file that is replaced keeps its permissions.
+        Files::writeAtomically(*destination, logs_.exportText(), Files::modeOr(*destination, 0644));
     } catch (const std::exception& error) {
         fail(messageOf(error));
     }
@@ -167,6 +201,54 @@ void AppModel::exportLogs() {
 void AppModel::fail(const std::string& message) {
     log(QString::fromStdString(message));
     setErrorMessage(QString::fromStdString(message));
+}
+
+void AppModel::quitWhenSafe(const QString& why) {
+    if (!flashing()) {
+        dialogs_.quitApplication();
+        return;
+    }
+    if (!quitDeferred_) {
+        quitDeferred_ = true;
+        log(QStringLiteral("收到 %1：固件写入和校验完成后退出").arg(why));
+    }
+}
+
+// ---- workflows
+
+QCoro::Task<> AppModel::runWorkflow(QString operation, std::function<QCoro::Task<>()> steps, OnFailure onFailure) {
+    if (operation_) {
+        co_return;
+    }
+    setOperation(std::move(operation));
+    std::optional<std::string> failure;
+    try {
+        auto running = steps();
+        co_await running;
+    } catch (const std::exception& error) {
+        failure = messageOf(error);
+    }
+    if (failure) {
+        if (onFailure != OnFailure::keepBoard) {
+            clearConnection();
+        }
+        if (onFailure == OnFailure::forgetBoardAndClose) {
+            auto closing = closeSession();
+            co_await closing;
+        }
+        fail(*failure);
+    }
+    setOperation(std::nullopt);
+}
+
+bool AppModel::holds(const Agreement& agreement) const {
+    return operation_ == agreement.operation && (!agreement.aboutBoard || connected_ == agreement.board);
+}
+
+bool AppModel::confirm(const Agreement& agreement, const std::string& title, const std::string& message,
+                       const std::string& button) {
+    // The dialog turns the event loop: the poll loop and other tasks go on while it is open.
+    return dialogs_.confirm(title, message, button) && holds(agreement);
 }
 
 // ---- start and the poll loop
@@ -178,6 +260,7 @@ void AppModel::start() {
     started_ = true;
     log(QStringLiteral("Quelmar 原生版 ") + QString::fromStdString(version_));
     NativeInstaller::acknowledgeLaunch(arguments_);
+    tidyEarlierUpdates();
     checkUpdates(false);
     pollLoop(QPointer<AppModel>(this));
 }
@@ -185,11 +268,24 @@ void AppModel::start() {
 QCoro::Task<> AppModel::pollLoop(QPointer<AppModel> model) {
     model->polling_ = true;
     while (model && !model->pollingCancelled_) {
-        auto pass = model->poll();
-        co_await pass;
-        if (model->updateCheckDue()) {
-            model->checkUpdates(false);
+        // No failure of one pass ends the loop; each distinct one is logged once.
+        std::optional<std::string> failure;
+        try {
+            auto pass = model->poll();
+            co_await pass;
+            if (model && model->updateCheckDue()) {
+                model->checkUpdates(false);
+            }
+        } catch (const std::exception& error) {
+            failure = messageOf(error);
         }
+        if (!model) {
+            co_return;
+        }
+        if (failure && failure != model->loopFailure_) {
+            model->log(QString::fromStdString(*failure));
+        }
+        model->loopFailure_ = failure;
         const auto pause = model->timing_.pollPause;
         co_await QCoro::sleepFor(pause);
     }
@@ -207,12 +303,13 @@ QCoro::Task<> AppModel::poll() {
         co_return;
     }
     std::optional<std::string> failure;
+    bool denied = false;
     try {
         auto& platform = worker_->platform();
         auto discovery = worker_->run([&platform](HIDSession&) {
             std::pair<std::vector<DeviceChoice>, std::optional<std::string>> result;
             for (const auto& device : HIDSession::discover(platform)) {
-                result.first.push_back(DeviceChoice::from(device));
+                result.first.push_back(choiceOf(device));
             }
             result.second = platform.problem();
             return result;
@@ -221,13 +318,13 @@ QCoro::Task<> AppModel::poll() {
         if (operation_) {
             co_return;
         }
-        // A broken HID stack looks like an empty bus; say why once, not every second.
-        if (problem != platformProblem_) {
-            platformProblem_ = problem;
-            if (problem) {
-                log(QStringLiteral("HID 不可用：") + QString::fromStdString(*problem));
-            }
+        // A broken HID stack looks like an empty bus; say why once, not every second, and show it while it lasts.
+        const auto problemText =
+            problem ? std::optional(QStringLiteral("HID 不可用：") + QString::fromStdString(*problem)) : std::nullopt;
+        if (problemText && problemText != hidProblem_) {
+            log(*problemText);
         }
+        setHidProblem(problemText);
         setDevices(found);
 
         if (connected_) {
@@ -253,6 +350,7 @@ QCoro::Task<> AppModel::poll() {
             co_return;
         }
         if (found.empty()) {
+            setAccessDenied(false);
             setConnectionText(QStringLiteral("未连接 · 请接入 Quelmar USB"));
             co_return;
         }
@@ -270,14 +368,15 @@ QCoro::Task<> AppModel::poll() {
         apply(co_await connecting);
     } catch (const std::exception& error) {
         failure = messageOf(error);
+        denied = deniedAccess(error);
     }
     if (failure) {
-        auto failing = pollFailure(*failure);
+        auto failing = pollFailure(*failure, denied);
         co_await failing;
     }
 }
 
-QCoro::Task<> AppModel::pollFailure(std::string message) {
+QCoro::Task<> AppModel::pollFailure(std::string message, bool accessDenied) {
     if (operation_) {
         co_return;
     }
@@ -288,6 +387,7 @@ QCoro::Task<> AppModel::pollFailure(std::string message) {
     }
     clearConnection();
     setConnectionText(text);
+    setAccessDenied(accessDenied);
     auto closing = closeSession();
     co_await closing;
 }
@@ -305,6 +405,7 @@ void AppModel::apply(const Connection& connection) {
     setInfo(connection.info);
     setSnapshot(std::nullopt);
     setConnectionText(connection.device.bootloader ? QStringLiteral("Bootloader 模式") : QStringLiteral("已连接"));
+    setAccessDenied(false);
     setHasConfig(connection.config.has_value());
     if (connection.config) {
         setCapacity(QString::number(connection.config->capacity()));
@@ -334,20 +435,21 @@ QCoro::Task<> AppModel::connect() {
     if (operation_ || selectedID_.isEmpty()) {
         co_return;
     }
-    setOperation(Operations::connecting);
     autoConnect_ = true;
-    std::optional<std::string> failure;
+    auto running = runWorkflow(
+        Operations::connecting, [this, id = selectedID_.toStdString()] { return connectSteps(id); },
+        OnFailure::forgetBoard);
+    co_await running;
+}
+
+QCoro::Task<> AppModel::connectSteps(std::string id) {
+    auto connecting = worker_->connect(std::move(id));
     try {
-        auto connecting = worker_->connect(selectedID_.toStdString());
         apply(co_await connecting);
     } catch (const std::exception& error) {
-        failure = messageOf(error);
+        setAccessDenied(deniedAccess(error));
+        throw;
     }
-    if (failure) {
-        clearConnection();
-        fail(*failure);
-    }
-    setOperation(std::nullopt);
 }
 
 QCoro::Task<> AppModel::disconnect() {
@@ -355,12 +457,15 @@ QCoro::Task<> AppModel::disconnect() {
         co_return;
     }
     autoConnect_ = false;
-    setOperation(Operations::disconnecting);
+    auto running = runWorkflow(Operations::disconnecting, [this] { return disconnectSteps(); });
+    co_await running;
+}
+
+QCoro::Task<> AppModel::disconnectSteps() {
     auto closing = closeSession();
     co_await closing;
     clearConnection();
     setConnectionText(QStringLiteral("已断开"));
-    setOperation(std::nullopt);
 }
 
 // ---- battery parameters
@@ -378,22 +483,18 @@ QCoro::Task<> AppModel::writeConfig() {
     }
     const auto message = "容量 " + std::to_string(config->capacity()) + " mAh，内阻 " + resistance_.toStdString() +
                          " mΩ。写入后将读取设备确认。";
-    if (!dialogs_.confirm("写入电池参数？", message, "写入") || !canConfigure()) {
+    if (!confirm(aboutBoard(), "写入电池参数？", message, "写入")) {
         co_return;
     }
-    setOperation(Operations::writingParameters);
-    std::optional<std::string> failure;
-    try {
-        auto writing = worker_->run([config = *config](HIDSession& session) { session.writeConfig(config); });
-        co_await writing;
-        log(QStringLiteral("电池参数写入及读回验证通过"));
-    } catch (const std::exception& error) {
-        failure = messageOf(error);
-    }
-    if (failure) {
-        fail(*failure);
-    }
-    setOperation(std::nullopt);
+    auto running =
+        runWorkflow(Operations::writingParameters, [this, config = *config] { return writeConfigSteps(config); });
+    co_await running;
+}
+
+QCoro::Task<> AppModel::writeConfigSteps(BatteryConfig config) {
+    auto writing = worker_->run([config](HIDSession& session) { session.writeConfig(config); });
+    co_await writing;
+    log(QStringLiteral("电池参数写入及读回验证通过"));
 }
 
 void AppModel::postProgress(double fraction, std::optional<std::string> text) {

@@ -2,16 +2,14 @@
 
 #include "controller/DeviceChoice.h"
 #include "controller/LogList.h"
-#include "controller/USBWorker.h"
+#include "controller/Timing.h"
 #include "core/DeviceInfo.h"
 #include "core/FirmwareImage.h"
 #include "core/Snapshot.h"
 #include "core/UpdateFeed.h"
-#include "install/NativeInstaller.h"
-#include "update/UpdateService.h"
 
 #include <chrono>
-#include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -26,14 +24,21 @@
 namespace quelmar {
 
 class Dialogs;
-class HIDPlatform;
+class Transients;
+class UpdateService;
+class USBWorker;
+struct StagedUpdate;
+namespace MainThread {
+template <typename T>
+class Pending;
+}
 
 // The application's one controller: the state the window shows, the log, and every workflow. Lives on the Qt main
 // thread and is only touched there. Device work runs on its USB worker, network work on its update service; both
 // resume the awaiting workflow on the main thread.
 //
 // The controller may be destroyed at any time: its workflows and its poll loop hold it weakly and end where they
-// next resume.
+// next resume; what a workflow had downloaded or staged is removed with it.
 class AppModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(std::vector<quelmar::DeviceChoice> devices READ devices NOTIFY devicesChanged)
@@ -58,33 +63,15 @@ class AppModel : public QObject {
     Q_PROPERTY(bool hasConfig READ hasConfig NOTIFY hasConfigChanged)
     Q_PROPERTY(bool flashing READ flashing NOTIFY flashingChanged)
     Q_PROPERTY(bool canConfigure READ canConfigure NOTIFY canConfigureChanged)
+    Q_PROPERTY(bool accessDenied READ accessDenied NOTIFY accessDeniedChanged)
+    Q_PROPERTY(std::optional<QString> hidProblem READ hidProblem NOTIFY hidProblemChanged)
+    Q_PROPERTY(std::optional<QString> installNotice READ installNotice NOTIFY installNoticeChanged)
 
 public:
     using Clock = std::function<std::chrono::system_clock::time_point()>;
-
-    // The written intervals; tests construct the controller with shorter ones.
-    struct Timing {
-        std::chrono::milliseconds pollPause{1000};    // between two poll passes
-        std::chrono::seconds updateInterval{21600};   // between automatic update checks
-        std::chrono::milliseconds modeWaitPause{300}; // between looks for a restarted board
-        int modeWaitTries = 50;                       // looks before giving up (about 15 s)
-        std::chrono::milliseconds bootReplyDeadline{HIDSession::defaultReplyDeadline}; // per awaited reply
-    };
-
-    // What the controller works with. The defaults are the application's own.
-    struct Setup {
-        HIDPlatform* platform = nullptr; // required
-        Dialogs* dialogs = nullptr;      // required
-        UpdateService::Options updates = UpdateService::Options::standard();
-        Timing timing{};
-        Clock clock = [] { return std::chrono::system_clock::now(); };
-        std::vector<std::string> arguments{}; // the process's, for the launch acknowledgement
-        std::string version{};                // empty: the application's own version
-        std::function<std::filesystem::path()> installTarget = [] { return NativeInstaller::currentTarget(); };
-        std::function<void(const StagedUpdate&)> launchInstaller = [](const StagedUpdate& update) {
-            NativeInstaller::launch(update);
-        };
-    };
+    using Timing = ControllerTiming;
+    // What the controller works with (controller/AppModelSetup.h).
+    struct Setup;
 
     static constexpr qint64 maxFirmwareFile = 2097152;
 
@@ -127,6 +114,12 @@ public:
     bool flashing() const;
     // Whether the battery form may be edited and written.
     bool canConfigure() const;
+    // The last connection failed because the system denied access to the board (no udev rule).
+    bool accessDenied() const { return accessDenied_; }
+    // Why the HID stack cannot list boards, while it cannot.
+    const std::optional<QString>& hidProblem() const { return hidProblem_; }
+    // What happened to the last client update when it was rolled back, once, after the restored client started.
+    const std::optional<QString>& installNotice() const { return installNotice_; }
 
     // Plain state.
     const std::optional<UpdateFeed>& feed() const { return feed_; }
@@ -142,7 +135,8 @@ public:
     void exportLogs();
 
     // Workflows. Each returns at once with its task running on the main thread; callers may drop the task.
-    // The first call logs the start, acknowledges a launch by the installer, checks for updates and starts polling.
+    // The first call logs the start, acknowledges a launch by the installer, tidies what earlier updates left,
+    // checks for updates and starts polling.
     void start();
     QCoro::Task<> connect();
     QCoro::Task<> disconnect();
@@ -154,6 +148,10 @@ public:
     QCoro::Task<> downloadFirmware();
     QCoro::Task<> updateClicked();
     QCoro::Task<> checkUpdates(bool manual);
+
+    // A request to end the application (a signal named why): at once, or once the firmware being written has been
+    // verified.
+    void quitWhenSafe(const QString& why);
 
     // Ends the poll loop at its next turn; polling() turns false once it has ended.
     void stopPolling() { pollingCancelled_ = true; }
@@ -186,20 +184,53 @@ signals:
     void hasConfigChanged();
     void flashingChanged();
     void canConfigureChanged();
+    void accessDeniedChanged();
+    void hidProblemChanged();
+    void installNoticeChanged();
 
 private:
+    // What a workflow does with the connection when it fails, besides reporting the message.
+    enum class OnFailure { keepBoard, forgetBoard, forgetBoardAndClose };
+
+    // Runs one workflow's steps under its operation: refused while another runs, a failure logged and shown, the
+    // operation cleared on every path. Holds the controller only weakly: when it is gone the steps end unreported.
+    QCoro::Task<> runWorkflow(QString operation, std::function<QCoro::Task<>()> steps,
+                              OnFailure onFailure = OnFailure::keepBoard);
+    // What a workflow asked the person about, noted before a dialog or a long wait: the operation running then
+    // (none before the workflow has started) and, when it is about a board, that board in its mode.
+    struct Agreement {
+        std::optional<QString> operation;
+        bool aboutBoard = false;
+        std::optional<DeviceChoice> board;
+    };
+    Agreement aboutBoard() const { return {operation_, true, connected_}; }
+    Agreement aboutOperation() const { return {operation_, false, std::nullopt}; }
+    // The one re-check after every dialog and every long wait: nothing it was about has changed meanwhile.
+    bool holds(const Agreement& agreement) const;
+    // Asks the person; true only when they agreed and the agreement still holds once the dialog has closed.
+    bool confirm(const Agreement& agreement, const std::string& title, const std::string& message,
+                 const std::string& button);
+
     static QCoro::Task<> pollLoop(QPointer<AppModel> model);
-    QCoro::Task<> pollFailure(std::string message);
+    QCoro::Task<> pollFailure(std::string message, bool accessDenied);
     // Closes the board's session on the worker; closing never fails.
     QCoro::Task<> closeSession();
+    // Waits for the board with this id to come back in this mode, and connects to it.
     QCoro::Task<Connection> waitForMode(std::string id, bool boot);
+    // Whether the board with this id is on the bus (in this mode, when given).
+    MainThread::Pending<bool> listed(std::string id, std::optional<bool> boot = std::nullopt);
     // Makes a validated image the one flash() writes, for the board with this id (none: any board).
     void useImage(FirmwareImage image, std::optional<std::string> deviceID, const QString& name);
-    // Sends a request that restarts the board into the other mode, waits for it there and connects again.
-    QCoro::Task<> restartBoard(QString operation, USBWorker::Call<void> request, std::string id, bool boot);
-    // Whether the board with this id is on the bus (in this mode, when given).
-    USBWorker::Call<bool> listed(std::string id, std::optional<bool> boot = std::nullopt);
+    // The steps of the workflows.
+    QCoro::Task<> connectSteps(std::string id);
+    QCoro::Task<> disconnectSteps();
+    QCoro::Task<> writeConfigSteps(BatteryConfig config);
+    QCoro::Task<> restartSteps(bool intoBootloader, std::string id);
+    QCoro::Task<> flashSteps(FirmwareImage image, std::string id);
+    QCoro::Task<> downloadFirmwareSteps(UpdatePackage package, std::string id);
+    QCoro::Task<> updateClientSteps(UpdatePackage package, std::filesystem::path target);
     QCoro::Task<std::filesystem::path> download(UpdatePackage package);
+    QCoro::Task<> tidyEarlierUpdates();
 
     void apply(const Connection& connection);
     void clearConnection();
@@ -224,6 +255,9 @@ private:
     void setFirmwareName(const QString& name);
     void setFirmwareBytes(qint64 bytes);
     void setHasConfig(bool hasConfig);
+    void setAccessDenied(bool denied);
+    void setHidProblem(std::optional<QString> problem);
+    void setInstallNotice(std::optional<QString> notice);
     // Stores a published property and emits its signal, and those of the derived properties, when it changed.
     template <typename T, typename U>
     void change(T& field, U&& value, void (AppModel::*changed)()) {
@@ -257,6 +291,9 @@ private:
     qint64 firmwareBytes_ = 0;
     std::optional<QString> errorMessage_;
     bool hasConfig_ = false;
+    bool accessDenied_ = false;
+    std::optional<QString> hidProblem_;
+    std::optional<QString> installNotice_;
     bool flashingWas_ = false;
     bool canConfigureWas_ = false;
 
@@ -267,7 +304,8 @@ private:
     bool autoConnect_ = true;
     bool polling_ = false;
     bool pollingCancelled_ = false;
-    std::optional<std::string> platformProblem_; // the HID stack's last reported problem, logged once
+    bool quitDeferred_ = false;
+    std::optional<std::string> loopFailure_; // the last failure of the poll loop itself, logged once
     std::optional<std::chrono::system_clock::time_point> lastCheck_; // none: never, the distant past
 
     Dialogs& dialogs_;
@@ -277,6 +315,9 @@ private:
     const std::string version_;
     const std::function<std::filesystem::path()> installTarget_;
     const std::function<void(const StagedUpdate&)> launchInstaller_;
+    const std::filesystem::path updatesDirectory_;
+    // Files a running workflow downloaded or staged; whatever is left when the controller goes is removed.
+    const std::shared_ptr<Transients> transients_;
     // Both own threads that post back to this object; they are destroyed, and their threads joined, first.
     std::unique_ptr<USBWorker> worker_;
     std::unique_ptr<UpdateService> updates_;

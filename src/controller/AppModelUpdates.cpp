@@ -1,15 +1,17 @@
-// The client update check, the firmware offer and the two download workflows.
+// The client update check, the firmware offer, the two download workflows and the tidying after earlier updates.
 #include "controller/AppModel.h"
 #include "controller/Dialogs.h"
 #include "controller/MainThread.h"
 #include "controller/Operations.h"
+#include "controller/Transients.h"
 #include "controller/USBWorker.h"
 #include "core/FirmwareOffer.h"
 #include "core/SignedUpdates.h"
 #include "core/UPSError.h"
+#include "install/Leftovers.h"
+#include "install/NativeInstaller.h"
 #include "system/Files.h"
-
-#include <system_error>
+#include "update/UpdateService.h"
 
 namespace quelmar {
 
@@ -25,12 +27,12 @@ QCoro::Task<> AppModel::checkUpdates(bool manual) {
     log(QStringLiteral("正在检查原生客户端更新…"));
     std::optional<std::string> failure;
     try {
-        MainThread::Completion done(this);
-        UpdateService::CallOptions call;
-        call.finished = done.notifier();
-        auto future = updates_->check(std::move(call));
-        co_await done;
-        feed_ = future.get();
+        MainThread::Pending<UpdateFeed> checking(this, [this](std::function<void()> finished) {
+            UpdateService::CallOptions call;
+            call.finished = std::move(finished);
+            return updates_->check(std::move(call));
+        });
+        feed_ = co_await checking;
         setUpdate(SignedUpdates::newerNative(*feed_, version_));
         refreshFirmware();
         const auto text = update_ ? QStringLiteral("发现原生版 ") + QString::fromStdString(update_->version)
@@ -59,49 +61,49 @@ void AppModel::refreshFirmware() {
 }
 
 QCoro::Task<fs::path> AppModel::download(UpdatePackage package) {
-    MainThread::Completion done(this);
-    UpdateService::CallOptions call;
-    call.progress = [this](double fraction) { postProgress(fraction, std::nullopt); };
-    call.finished = done.notifier();
-    auto future = updates_->download(std::move(package), std::move(call));
-    co_await done;
-    co_return future.get();
+    MainThread::Pending<fs::path> downloading(this, [this, &package](std::function<void()> finished) {
+        UpdateService::CallOptions call;
+        call.progress = [this](double fraction) { postProgress(fraction, std::nullopt); };
+        call.finished = std::move(finished);
+        return updates_->download(std::move(package), std::move(call));
+    });
+    co_return co_await downloading;
+}
+
+MainThread::Pending<bool> AppModel::listed(std::string id, std::optional<bool> boot) {
+    return worker_->run([&platform = worker_->platform(), id = std::move(id), boot](HIDSession&) {
+        const auto devices = HIDSession::discover(platform);
+        return std::any_of(devices.begin(), devices.end(), [&](const USBDevice& device) {
+            return device.id == id && (!boot || device.bootloader == *boot);
+        });
+    });
 }
 
 QCoro::Task<> AppModel::downloadFirmware() {
     if (operation_ || !firmwarePackage_ || !connected_) {
         co_return;
     }
-    const auto package = *firmwarePackage_;
-    const auto id = connected_->id;
-    setOperation(Operations::downloadingFirmware);
+    auto running =
+        runWorkflow(Operations::downloadingFirmware, [this, package = *firmwarePackage_, id = connected_->id] {
+            return downloadFirmwareSteps(package, id);
+        });
+    co_await running;
+}
+
+QCoro::Task<> AppModel::downloadFirmwareSteps(UpdatePackage package, std::string id) {
     setProgress(0);
     setProgressText(QStringLiteral("正在下载已签名的固件"));
-    std::optional<fs::path> file;
-    std::optional<std::string> failure;
-    try {
-        auto downloading = download(package);
-        file = co_await downloading;
-        auto image = FirmwareImage::fromFile(Files::readUpTo(*file, FirmwareImage::maxFileSize));
-        // While the download held the operation the poll loop stood still, so look at the bus itself.
-        auto look = listed(id);
-        const bool present = co_await look;
-        if (!present || !connected_ || connected_->id != id) {
-            throw UPSError("设备已变化，请重新下载适用固件");
-        }
-        useImage(std::move(image), id, QString::fromStdString(package.model.value_or("") + " APP " + package.version));
-        log(QStringLiteral("固件下载、签名清单及 HEX 验证通过；请进入 Bootloader 后确认烧录"));
-    } catch (const std::exception& error) {
-        failure = messageOf(error);
+    auto downloading = download(package);
+    const Transient file(transients_, co_await downloading);
+    auto image = FirmwareImage::fromFile(Files::readUpTo(file.path(), FirmwareImage::maxFileSize));
+    // While the download held the operation the poll loop stood still, so look at the bus itself.
+    auto look = listed(id);
+    const bool present = co_await look;
+    if (!present || !connected_ || connected_->id != id) {
+        throw UPSError("设备已变化，请重新下载适用固件");
     }
-    if (file) {
-        std::error_code ignored;
-        fs::remove(*file, ignored);
-    }
-    if (failure) {
-        fail(*failure);
-    }
-    setOperation(std::nullopt);
+    useImage(std::move(image), id, QString::fromStdString(package.model.value_or("") + " APP " + package.version));
+    log(QStringLiteral("固件下载、签名清单及 HEX 验证通过；请进入 Bootloader 后确认烧录"));
 }
 
 QCoro::Task<> AppModel::updateClicked() {
@@ -120,55 +122,64 @@ QCoro::Task<> AppModel::updateClicked() {
         co_return;
     }
     const auto package = *update_;
-    if (!dialogs_.confirm("更新至 " + package.version + "？",
-                          package.notes.value_or("下载完成后将再次确认安装并重启。"), "下载") ||
-        operation_) {
+    if (!confirm(aboutOperation(), "更新至 " + package.version + "？",
+                 package.notes.value_or("下载完成后将再次确认安装并重启。"), "下载")) {
         co_return;
     }
-    setOperation(Operations::downloadingClient);
+    auto running = runWorkflow(Operations::downloadingClient,
+                               [this, package, target] { return updateClientSteps(package, target); });
+    co_await running;
+}
+
+QCoro::Task<> AppModel::updateClientSteps(UpdatePackage package, fs::path target) {
     setProgress(0);
     setProgressText(QStringLiteral("正在下载客户端"));
-    std::optional<fs::path> archive;
-    std::optional<StagedUpdate> staged;
-    std::optional<std::string> failure;
-    try {
-        auto downloading = download(package);
-        archive = co_await downloading;
-        // Unpacking and checking the seal block; they run on the worker, away from the window.
-        auto staging = worker_->run([archive = *archive, target, version = package.version](HIDSession&) {
-            return NativeInstaller::prepare(archive, target, version);
+    auto downloading = download(package);
+    // Nobody needs the archive once this step ends, however it ends.
+    const Transient archive(transients_, co_await downloading);
+    setProgressText(QStringLiteral("正在验证并准备安装，请稍候"));
+    // Unpacking and checking the seal block; they run on the worker, away from the window. The stage is known to the
+    // controller from the moment it exists, so that quitting meanwhile removes it too.
+    auto staging = worker_->run(
+        [archive = archive.path(), target, version = package.version, transients = transients_](HIDSession&) {
+            auto staged = NativeInstaller::prepare(archive, target, version);
+            transients->add(staged.stage);
+            return staged;
         });
-        staged = co_await staging;
-    } catch (const std::exception& error) {
-        failure = messageOf(error);
+    const auto staged = co_await staging;
+    Transient stage(transients_, staged.stage);
+    if (!confirm(aboutOperation(), "安装并重新启动？",
+                 "签名、文件和应用版本验证通过。旧版会保留，新版无法启动时自动恢复。", "安装并重启")) {
+        co_return;
     }
-    bool launched = false;
-    if (staged &&
-        dialogs_.confirm("安装并重新启动？", "签名、文件和应用版本验证通过。旧版会保留，新版无法启动时自动恢复。",
-                         "安装并重启")) {
-        try {
-            launchInstaller_(*staged);
-            launched = true;
-        } catch (const std::exception& error) {
-            failure = messageOf(error);
-        }
+    launchInstaller_(staged);
+    // The installer owns the stage now, and waits for this process to end before it swaps the bundles.
+    stage.release();
+    dialogs_.quitApplication();
+}
+
+QCoro::Task<> AppModel::tidyEarlierUpdates() {
+    std::optional<fs::path> target;
+    try {
+        target = installTarget_();
+    } catch (const std::exception&) {
+        // A client outside a bundle has no stages beside it; its downloads are still tidied.
     }
-    // Only the installer, once started, still needs the stage; nobody needs the archive.
-    std::error_code ignored;
-    if (staged && !launched) {
-        fs::remove_all(staged->stage, ignored);
+    auto tidying = worker_->run(
+        [directory = updatesDirectory_, target](HIDSession&) { return Leftovers::tidy(directory, target); });
+    const auto rolledBack = co_await tidying;
+    if (!rolledBack) {
+        co_return;
     }
-    if (archive) {
-        fs::remove(*archive, ignored);
+    auto notice = QStringLiteral("上次更新") +
+                  (rolledBack->version.empty() ? QString()
+                                               : QStringLiteral("至 ") + QString::fromStdString(rolledBack->version)) +
+                  QStringLiteral("未能完成，已恢复当前版本");
+    if (!rolledBack->reason.empty()) {
+        notice += QStringLiteral("：") + QString::fromStdString(rolledBack->reason);
     }
-    if (failure) {
-        fail(*failure);
-    }
-    if (launched) {
-        // The installer waits for this process to end before it swaps the bundles.
-        dialogs_.quitApplication();
-    }
-    setOperation(std::nullopt);
+    log(notice);
+    setInstallNotice(notice);
 }
 
 } // namespace quelmar

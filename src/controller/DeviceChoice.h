@@ -2,7 +2,6 @@
 
 #include "core/BatteryConfig.h"
 #include "core/DeviceInfo.h"
-#include "device/USBDevice.h"
 
 #include <optional>
 #include <string>
@@ -15,10 +14,6 @@ struct DeviceChoice {
     std::string product;
     std::string serial;
     bool bootloader = false;
-
-    static DeviceChoice from(const USBDevice& device) {
-        return {device.id, device.product, device.serial, device.bootloader};
-    }
 
     bool operator==(const DeviceChoice&) const = default;
 };

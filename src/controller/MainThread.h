@@ -1,10 +1,16 @@
 #pragma once
 
+#include "system/SerialQueue.h"
+
 #include <chrono>
 #include <coroutine>
+#include <exception>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <type_traits>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QObject>
@@ -12,10 +18,7 @@
 #include <qcoro/qcorotask.h>
 #include <qcoro/qcorotimer.h>
 
-// Bringing work that ran on another thread back to a coroutine on the Qt main thread.
-//
-// Awaitables are built in a statement of their own and then awaited by name: g++ 12 frees the captures of a lambda
-// (and other temporaries) made inside a co_await expression twice.
+// Bringing work that runs on another thread back to a coroutine on the Qt main thread: the one way back.
 //
 // Resumptions are posted to the application object, which outlives every controller, so a coroutine suspended in
 // a controller's workflow is always resumed. When its owner (the controller) has been destroyed meanwhile, the
@@ -37,15 +40,57 @@ inline void checkOwner(const QPointer<QObject>& owner, bool guarded) {
     }
 }
 
-// Lets a coroutine await a notification from another thread. Create and await it on the main thread.
-class Completion {
+// A result that another thread delivers through a future and announces by calling a notifier. The work is started
+// when the Pending is made; awaiting it on the main thread suspends until the notifier has run, then gives the
+// value or rethrows the work's exception unchanged.
+//
+// It can only be awaited by name (`auto job = ...; co_await job;`): g++ 12 frees the captures of a lambda made inside
+// a co_await expression twice, so an awaitable built inside the expression does not compile.
+template <typename T>
+class Pending {
 public:
-    explicit Completion(QObject* owner = nullptr)
+    // start is called at once with the notifier and returns the future the notifier announces.
+    template <typename Start>
+    Pending(QObject* owner, Start&& start)
         : owner_(owner)
         , guarded_(owner != nullptr)
-        , state_(std::make_shared<State>()) {}
+        , state_(std::make_shared<State>()) {
+        future_ = std::forward<Start>(start)(notifier());
+    }
+    Pending(const Pending&) = delete;
+    Pending& operator=(const Pending&) = delete;
 
-    // To be called once, from any thread.
+    auto operator co_await() & { return Awaiter{*this}; }
+    void operator co_await() && = delete;
+
+private:
+    struct State {
+        std::mutex mutex; // guards done and awaiting
+        bool done = false;
+        std::coroutine_handle<> awaiting;
+    };
+
+    struct Awaiter {
+        Pending& pending;
+        bool await_ready() const {
+            std::lock_guard lock(pending.state_->mutex);
+            return pending.state_->done;
+        }
+        bool await_suspend(std::coroutine_handle<> awaiting) {
+            std::lock_guard lock(pending.state_->mutex);
+            if (pending.state_->done) {
+                return false;
+            }
+            pending.state_->awaiting = awaiting;
+            return true;
+        }
+        T await_resume() {
+            checkOwner(pending.owner_, pending.guarded_);
+            return pending.future_.get();
+        }
+    };
+
+    // To be called once, from any thread, when the future is ready.
     std::function<void()> notifier() const {
         return [state = state_] {
             std::lock_guard lock(state->mutex);
@@ -56,28 +101,35 @@ public:
         };
     }
 
-    bool await_ready() const noexcept { return false; }
-    bool await_suspend(std::coroutine_handle<> awaiting) {
-        std::lock_guard lock(state_->mutex);
-        if (state_->done) {
-            return false;
-        }
-        state_->awaiting = awaiting;
-        return true;
-    }
-    void await_resume() const { checkOwner(owner_, guarded_); }
-
-private:
-    struct State {
-        std::mutex mutex; // guards done and awaiting
-        bool done = false;
-        std::coroutine_handle<> awaiting;
-    };
-
     QPointer<QObject> owner_;
     bool guarded_;
     std::shared_ptr<State> state_;
+    std::future<T> future_;
 };
+
+// Runs work on the queue; the value or exception comes back through the Pending.
+template <typename Work>
+auto onQueue(QObject* owner, SerialQueue& queue, Work work) {
+    using T = std::invoke_result_t<Work&>;
+    return Pending<T>(owner, [&queue, &work](std::function<void()> finished) {
+        auto promise = std::make_shared<std::promise<T>>();
+        auto future = promise->get_future();
+        queue.submit([promise, finished = std::move(finished), work = std::move(work)]() mutable {
+            try {
+                if constexpr (std::is_void_v<T>) {
+                    work();
+                    promise->set_value();
+                } else {
+                    promise->set_value(work());
+                }
+            } catch (...) {
+                promise->set_exception(std::current_exception());
+            }
+            finished();
+        });
+        return future;
+    });
+}
 
 // Sleeps without blocking the event loop; throws OwnerGone when the owner was destroyed meanwhile.
 template <typename Rep, typename Period>

@@ -114,7 +114,7 @@ void HIDSession::connect(const std::string& id) {
         auto result = platform_.open(interface);
         if (!result.device) {
             close();
-            throw UPSError("USB 打开失败：" + hex8(result.status) + "，请关闭占用设备的其他客户端");
+            throw OpenFailure("USB 打开失败：" + hex8(result.status) + "，请关闭占用设备的其他客户端", result.status);
         }
         opened_.emplace_back(interface, std::move(result.device));
     }

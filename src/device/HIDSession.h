@@ -7,9 +7,11 @@
 #include "core/IAP.h"
 #include "core/Report.h"
 #include "core/Snapshot.h"
+#include "core/UPSError.h"
 #include "device/HIDPlatform.h"
 #include "device/USBDevice.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -19,6 +21,20 @@
 #include <vector>
 
 namespace quelmar {
+
+// Opening one of a board's interfaces failed: the message shown, and the platform's status behind it.
+class OpenFailure : public UPSError {
+public:
+    OpenFailure(std::string message, HIDStatus status)
+        : UPSError(std::move(message))
+        , status_(status) {}
+    HIDStatus status() const { return status_; }
+    // The system does not let this user open the board (on Linux: no udev rule gives access).
+    bool accessDenied() const { return status_ == EACCES || status_ == EPERM; }
+
+private:
+    HIDStatus status_;
+};
 
 // The open connection to one board. Used from one thread at a time: inside worker jobs in the
 // application, on the main thread in the command line. No locks.

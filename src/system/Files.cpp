@@ -91,19 +91,19 @@ AtomicFile::AtomicFile(fs::path path, unsigned mode)
     const fs::path directory = path_.has_parent_path() ? path_.parent_path() : fs::path(".");
     directory_.reset(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (directory_.get() < 0) {
-        throwErrno(directory);
+        throwErrno(path_);
     }
     std::string temporary = (directory / ("." + path_.filename().string() + ".XXXXXX")).string();
     file_.reset(::mkostemp(temporary.data(), O_CLOEXEC));
     if (file_.get() < 0) {
-        throwErrno(temporary);
+        throwErrno(path_);
     }
     temporary_ = std::move(temporary);
     // Regardless of the umask.
     if (::fchmod(file_.get(), static_cast<mode_t>(mode)) != 0) {
         const int error = errno;
         ::unlink(temporary_.c_str());
-        throw std::system_error(error, std::generic_category(), temporary_.string());
+        throw std::system_error(error, std::generic_category(), path_.string());
     }
 }
 
@@ -115,7 +115,7 @@ AtomicFile::~AtomicFile() {
 
 void AtomicFile::commit(bool replace) {
     if (::fsync(file_.get()) != 0 || ::close(file_.release()) != 0) {
-        throwErrno(temporary_);
+        throwErrno(path_);
     }
     if (::renameat2(directory_.get(), temporary_.filename().c_str(), directory_.get(), path_.filename().c_str(),
                     replace ? 0 : RENAME_NOREPLACE) != 0) {
@@ -125,13 +125,13 @@ void AtomicFile::commit(bool replace) {
     // The rename must survive a crash too. A file system that cannot flush a directory says EINVAL; there the
     // rename is as durable as it makes it.
     if (::fsync(directory_.get()) != 0 && errno != EINVAL) {
-        throwErrno(temporary_.parent_path());
+        throwErrno(path_);
     }
 }
 
 void writeAtomically(const fs::path& path, ByteView content, unsigned mode) {
     AtomicFile file(path, mode);
-    writeAll(file.descriptor(), content, file.temporaryPath().string());
+    writeAll(file.descriptor(), content, path.string());
     file.commit();
 }
 
@@ -142,8 +142,16 @@ void writeAtomically(const fs::path& path, std::string_view content, unsigned mo
 void writeNewFile(const fs::path& path, std::string_view content, unsigned mode) {
     AtomicFile file(path, mode);
     writeAll(file.descriptor(), ByteView(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()),
-             file.temporaryPath().string());
+             path.string());
     file.commit(false);
+}
+
+unsigned modeOr(const fs::path& path, unsigned fallback) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        return fallback;
+    }
+    return status.st_mode & 07777;
 }
 
 std::optional<Bytes> readFileOfSize(const fs::path& path, std::int64_t size) {

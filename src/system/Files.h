@@ -25,7 +25,8 @@ std::optional<Bytes> readUpTo(const std::filesystem::path& path, std::uint64_t m
 
 // A new file written beside path under a temporary name, which takes path's name only at commit(), so that readers
 // see the old file or the whole new one. Uncommitted, the temporary file is removed when the object goes.
-// Throws std::system_error; the directory must be open for reading, so that the rename can be flushed too.
+// Throws std::system_error naming path (the temporary name means nothing to a person); the directory must be open
+// for reading, so that the rename can be flushed too.
 class AtomicFile {
 public:
     explicit AtomicFile(std::filesystem::path path, unsigned mode = 0644);
@@ -52,6 +53,9 @@ private:
 void writeAtomically(const std::filesystem::path& path, ByteView content, unsigned mode = 0644);
 void writeAtomically(const std::filesystem::path& path, std::string_view content, unsigned mode = 0644);
 void writeNewFile(const std::filesystem::path& path, std::string_view content, unsigned mode);
+
+// The permission bits of the file at path (links followed), or fallback when there is none.
+unsigned modeOr(const std::filesystem::path& path, unsigned fallback);
 
 // The file's bytes when it is a regular file that can be read and holds exactly size bytes; otherwise none.
 std::optional<Bytes> readFileOfSize(const std::filesystem::path& path, std::int64_t size);

@@ -105,9 +105,9 @@ bool isRunning(pid_t pid) {
     return ::kill(pid, 0) == 0;
 }
 
-int terminateInside(const fs::path& directory) {
+std::vector<pid_t> runningInside(const fs::path& directory) {
     const std::string prefix = directory.lexically_normal().string() + "/";
-    int count = 0;
+    std::vector<pid_t> found;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator("/proc", error)) {
         const auto name = entry.path().filename().string();
@@ -117,11 +117,18 @@ int terminateInside(const fs::path& directory) {
             continue;
         }
         std::error_code linkError;
-        // Unreadable for other users' processes, so only this user's are signalled.
+        // Unreadable for other users' processes, so only this user's are found.
         const auto executable = fs::read_symlink(entry.path() / "exe", linkError);
-        if (linkError || !executable.string().starts_with(prefix)) {
-            continue;
+        if (!linkError && executable.string().starts_with(prefix)) {
+            found.push_back(pid);
         }
+    }
+    return found;
+}
+
+int terminateInside(const fs::path& directory) {
+    int count = 0;
+    for (const auto pid : runningInside(directory)) {
         if (::kill(pid, SIGTERM) == 0) {
             ++count;
         }

@@ -43,6 +43,9 @@ pid_t startDetached(const std::filesystem::path& executable, const std::vector<s
 // Whether a signal-0 probe of the process succeeds.
 bool isRunning(pid_t pid);
 
+// The processes of this user whose executable lies inside directory (this one excluded).
+std::vector<pid_t> runningInside(const std::filesystem::path& directory);
+
 // Sends SIGTERM to every process of this user whose executable lies inside directory; returns how many.
 int terminateInside(const std::filesystem::path& directory);
 

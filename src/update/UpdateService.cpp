@@ -12,8 +12,10 @@
 #include "update/NetworkError.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -79,39 +81,18 @@ UpdateService::UpdateService(Options options)
     : options_(std::move(options))
     , transfer_(std::make_unique<HttpsTransfer>(
           HttpsTransfer::Settings{options_.caFile, options_.idleTimeout, std::string(userAgent)}))
-    , thread_([this] { run(); }) {}
+    , queue_("net.quelmar.net") {}
 
 UpdateService::~UpdateService() {
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
-    }
+    // The queued calls still run, and end at once as cancelled.
     shutdown_.request_stop();
-    jobsChanged_.notify_all();
-    thread_.join();
-}
-
-void UpdateService::run() {
-    while (true) {
-        std::function<void()> job;
-        {
-            std::unique_lock lock(mutex_);
-            jobsChanged_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
-            if (jobs_.empty()) {
-                return; // stopping, and every queued call has ended (cancelled)
-            }
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
-        }
-        job();
-    }
 }
 
 template <typename T, typename Body>
 std::future<T> UpdateService::enqueue(CallOptions options, Body body) {
     auto promise = std::make_shared<std::promise<T>>();
     auto future = promise->get_future();
-    auto job = [this, promise, options = std::move(options), body = std::move(body)] {
+    queue_.submit([this, promise, options = std::move(options), body = std::move(body)] {
         try {
             const Call call(options.stop, shutdown_.get_token());
             call.throwIfCancelled();
@@ -122,12 +103,7 @@ std::future<T> UpdateService::enqueue(CallOptions options, Body body) {
         if (options.finished) {
             options.finished();
         }
-    };
-    {
-        std::lock_guard lock(mutex_);
-        jobs_.emplace_back(std::move(job));
-    }
-    jobsChanged_.notify_one();
+    });
     return future;
 }
 

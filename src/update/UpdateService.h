@@ -3,22 +3,19 @@
 #include "core/Bytes.h"
 #include "core/SignedUpdates.h"
 #include "core/UpdateFeed.h"
+#include "system/SerialQueue.h"
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace quelmar {
 
@@ -61,7 +58,7 @@ public:
 
     UpdateService();
     explicit UpdateService(Options options);
-    // Cancels the running and the queued calls, then waits for the service's thread.
+    // Cancels the running and the queued calls, then waits for them to end.
     ~UpdateService();
     UpdateService(const UpdateService&) = delete;
     UpdateService& operator=(const UpdateService&) = delete;
@@ -84,7 +81,6 @@ private:
 
     template <typename T, typename Body>
     std::future<T> enqueue(CallOptions call, Body body);
-    void run();
 
     UpdateFeed runCheck(const Call& call);
     std::filesystem::path runDownload(const UpdatePackage& package, const Call& call, const Progress& progress);
@@ -103,12 +99,7 @@ private:
     std::unique_ptr<HttpsTransfer> transfer_; // only used on the service's thread
 
     std::stop_source shutdown_;
-    std::mutex mutex_; // guards jobs_ and stopping_
-    std::condition_variable jobsChanged_;
-    std::deque<std::function<void()>> jobs_;
-    bool stopping_ = false;
-
-    std::thread thread_; // last: starts once everything above exists
+    SerialQueue queue_; // last: destroyed first, ending the calls that use everything above
 };
 
 } // namespace quelmar

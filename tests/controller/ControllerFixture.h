@@ -4,6 +4,7 @@
 #include "SignedFeeds.h"
 #include "TemporaryDirectory.h"
 #include "controller/AppModel.h"
+#include "controller/AppModelSetup.h"
 #include "controller/Dialogs.h"
 #include "device/emulator/EmulatedPlatform.h"
 

@@ -2,6 +2,7 @@
 // installer helper (a real client executable) and ends when asked to quit, as the window would.
 // Arguments: FEED_URL CA_FILE PUBLIC_KEY TARGET HELPER. Exit status 0 once it was asked to quit.
 #include "controller/AppModel.h"
+#include "controller/AppModelSetup.h"
 #include "controller/Dialogs.h"
 #include "device/emulator/EmulatedPlatform.h"
 

@@ -25,8 +25,17 @@ QCoro::Task<std::string> appendAfter(USBWorker& worker, std::vector<std::string>
         order.push_back(name + " ends");
         return name;
     };
-    co_return co_await worker.run(job);
+    auto call = worker.run(job);
+    co_return co_await call;
 }
+
+// Awaiting a job built inside the co_await expression does not compile (g++ 12 would free its captures twice).
+template <typename T>
+concept AwaitableAsTemporary = requires(T&& pending) {
+    std::move(pending).operator co_await();
+};
+static_assert(!AwaitableAsTemporary<MainThread::Pending<int>>);
+static_assert(requires(MainThread::Pending<int> & pending) { pending.operator co_await(); });
 
 QCoro::Task<Connection> connecting(USBWorker& worker, std::string id) {
     auto call = worker.connect(std::move(id));
