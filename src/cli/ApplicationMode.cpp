@@ -28,20 +28,25 @@ bool set(const char* name) {
     return value != nullptr && *value != '\0';
 }
 
-// The platform plugin's own reason, kept for the one line below.
+// The platform plugin's first complaint, the cause of those after it, kept for the one line below.
 QString platformReason;
 
 // Qt ends the process with abort() when it cannot open a display; a person without one gets a line instead.
 void reportFatal(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     if (type != QtFatalMsg) {
         if (QByteArray(context.category).startsWith("qt.qpa")) {
-            platformReason = message.section(QLatin1Char('\n'), 0, 0).trimmed();
+            if (platformReason.isEmpty()) {
+                platformReason = message.section(QLatin1Char('\n'), 0, 0).trimmed();
+            }
         } else {
             std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
         }
         return;
     }
-    const auto reason = platformReason.isEmpty() ? message.section(QLatin1Char('\n'), 0, 0).trimmed() : platformReason;
+    auto reason = platformReason.isEmpty() ? message.section(QLatin1Char('\n'), 0, 0).trimmed() : platformReason;
+    while (reason.endsWith(QLatin1Char('.'))) {
+        reason.chop(1);
+    }
     Output::line("Cannot open the window: " + reason.toStdString() + helpHint);
     std::_Exit(1);
 }

@@ -171,10 +171,10 @@ QCoro::Task<> AppModel::tidyEarlierUpdates() {
     if (!rolledBack) {
         co_return;
     }
-    auto notice = QStringLiteral("上次更新") +
-                  (rolledBack->version.empty() ? QString()
-                                               : QStringLiteral("至 ") + QString::fromStdString(rolledBack->version)) +
-                  QStringLiteral("未能完成，已恢复当前版本");
+    auto notice =
+        rolledBack->version.empty()
+            ? QStringLiteral("上次更新未能完成，已恢复当前版本")
+            : QStringLiteral("上次更新至 %1 未能完成，已恢复当前版本").arg(QString::fromStdString(rolledBack->version));
     if (!rolledBack->reason.empty()) {
         notice += QStringLiteral("：") + QString::fromStdString(rolledBack->reason);
     }

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStringList>
 #include <QVBoxLayout>
 
 namespace quelmar {
@@ -83,7 +84,12 @@ ConnectionBar::ConnectionBar(AppModel& model, QWidget* parent)
     auto keep = versions_->sizePolicy();
     keep.setRetainSizeWhenHidden(true);
     versions_->setSizePolicy(keep);
-    for (auto* label : {product_, detail_, versions_}) {
+    // What the platform says is wrong with board access, while it is so: not only in the log, which can be cleared.
+    problem_ = new QLabel;
+    problem_->setFont(Theme::font(Theme::Style::caption));
+    problem_->setWordWrap(true);
+    Theme::setTone(problem_, Theme::Tone::orange);
+    for (auto* label : {product_, detail_, versions_, problem_}) {
         label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         text->addWidget(label);
     }
@@ -123,7 +129,12 @@ ConnectionBar::ConnectionBar(AppModel& model, QWidget* parent)
     });
     QObject::connect(&model_, &AppModel::connectionTextChanged, this, &ConnectionBar::showConnection);
     QObject::connect(&model_, &AppModel::infoChanged, this, &ConnectionBar::showConnection);
-    QObject::connect(&model_, &AppModel::operationChanged, this, &ConnectionBar::showControls);
+    QObject::connect(&model_, &AppModel::operationChanged, this, [this] {
+        showConnection();
+        showControls();
+    });
+    QObject::connect(&model_, &AppModel::accessDeniedChanged, this, &ConnectionBar::showConnection);
+    QObject::connect(&model_, &AppModel::hidProblemChanged, this, &ConnectionBar::showConnection);
     QObject::connect(&model_, &AppModel::selectedIDChanged, this, &ConnectionBar::showSelection);
     QObject::connect(&model_, &AppModel::devicesChanged, this, [this] {
         deviceList_->reload();
@@ -137,10 +148,19 @@ ConnectionBar::ConnectionBar(AppModel& model, QWidget* parent)
 
 void ConnectionBar::showConnection() {
     product_->setText(Display::productTitle(model_.connected()));
-    detail_->setText(Display::connectionDetail(model_.connectionText(), model_.connected()));
+    detail_->setText(Display::connectionDetail(model_.connectionText(), model_.connected(), model_.operation()));
     const auto versions = Display::versions(model_.info());
     versions_->setText(versions.value_or(QString()));
     versions_->setVisible(versions.has_value());
+    QStringList problems;
+    if (model_.accessDenied()) {
+        problems << Display::accessHint();
+    }
+    if (model_.hidProblem()) {
+        problems << *model_.hidProblem();
+    }
+    problem_->setText(problems.join(QLatin1Char('\n')));
+    problem_->setVisible(!problems.isEmpty());
 }
 
 void ConnectionBar::showControls() {

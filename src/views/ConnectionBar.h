@@ -25,6 +25,7 @@ private:
     QLabel* product_;
     QLabel* detail_;
     QLabel* versions_;
+    QLabel* problem_;
     QPushButton* disconnect_;
     QWidget* picker_;
     QComboBox* devices_;

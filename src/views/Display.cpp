@@ -96,11 +96,28 @@ QString productTitle(const std::optional<DeviceChoice>& connected) {
     return connected ? QString::fromStdString(connected->product) : QStringLiteral("Quelmar");
 }
 
-QString connectionDetail(const QString& connectionText, const std::optional<DeviceChoice>& connected) {
+QString connectionDetail(const QString& connectionText, const std::optional<DeviceChoice>& connected,
+                         const std::optional<QString>& operation) {
+    const bool switching = operation == Operations::enteringBootloader || operation == Operations::flashing ||
+                           operation == Operations::returningToApp;
+    if (!connected && switching) {
+        return QStringLiteral("正在查找设备");
+    }
     if (connected && !connected->serial.empty()) {
         return connectionText + QStringLiteral(" · ") + QString::fromStdString(connected->serial);
     }
     return connectionText;
+}
+
+QString accessHint() {
+    return QStringLiteral("系统拒绝了对该 USB 设备的访问（权限不足），并非被其他客户端占用。"
+                          "请安装 udev 规则后重新插拔设备：\n"
+                          "sudo cmake --install build --prefix /usr\n"
+                          "sudo udevadm control --reload && sudo udevadm trigger --subsystem-match=hidraw");
+}
+
+QString metricName(const QString& card, const QString& row, const QString& value) {
+    return card + QStringLiteral(" ") + row + QStringLiteral("：") + value;
 }
 
 std::optional<QString> versions(const std::optional<DeviceInfo>& info) {

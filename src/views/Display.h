@@ -40,9 +40,16 @@ std::optional<StatusLine> statusLine(const std::optional<Snapshot>& snapshot);
 
 // Connection bar.
 QString productTitle(const std::optional<DeviceChoice>& connected);
-QString connectionDetail(const QString& connectionText, const std::optional<DeviceChoice>& connected);
+// While a mode switch waits for the board to come back, the bar says it is looking for it, as the sidebar does.
+QString connectionDetail(const QString& connectionText, const std::optional<DeviceChoice>& connected,
+                         const std::optional<QString>& operation = std::nullopt);
+// Beside the open failure's own message when the system denied access: why, and how to give it.
+QString accessHint();
 std::optional<QString> versions(const std::optional<DeviceInfo>& info);
 QString deviceRow(const DeviceChoice& device);
+
+// What a screen reader says for one measurement: the card, the row, the value with its unit.
+QString metricName(const QString& card, const QString& row, const QString& value);
 
 // Sidebar.
 QString connectionIndicator(const std::optional<DeviceChoice>& connected);

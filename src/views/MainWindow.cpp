@@ -52,6 +52,7 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     QObject::connect(&model_, &AppModel::operationChanged, this, &MainWindow::showMenuState);
     showPage();
     showMenuState();
+    Theme::refresh(this);
 }
 
 void MainWindow::buildMenu() {
@@ -146,7 +147,7 @@ void MainWindow::refuseToQuit() {
                                  QStringLiteral("正在烧录固件"), QMessageBox::Ok, this);
     quitAlert_->setInformativeText(QStringLiteral("请等待烧录和校验完成后再退出。"));
     quitAlert_->setAttribute(Qt::WA_DeleteOnClose);
-    widen(*quitAlert_);
+    widen(*quitAlert_); // after the texts: setting the first informative text lays the box out anew
     quitAlert_->open();
 }
 
@@ -164,12 +165,15 @@ void MainWindow::showError() {
                                       QMessageBox::NoButton, this);
         errorAlert_->addButton(QStringLiteral("好"), QMessageBox::AcceptRole);
         errorAlert_->setAttribute(Qt::WA_DeleteOnClose);
+        // The first informative text lays the box out anew: widened after it, as the confirmations are.
+        errorAlert_->setInformativeText(*message);
         widen(*errorAlert_);
         // However it is dismissed, the message is cleared, so that the next failure shows again.
         QObject::connect(errorAlert_, &QMessageBox::finished, this, [this] { model_.setErrorMessage(std::nullopt); });
         errorAlert_->open();
     }
     errorAlert_->setInformativeText(*message);
+    widen(*errorAlert_);
 }
 
 void MainWindow::showMenuState() {

@@ -127,6 +127,7 @@ MonitorPage::MonitorPage(AppModel& model, QWidget* parent)
 
 Panel* MonitorPage::card(const QString& title, const QString& symbol) {
     auto* panel = new Panel(title, symbol);
+    panel->setAccessibleName(title);
     panel->body()->setSpacing(10);
     panel->setMinimumWidth(150);
     return panel;
@@ -142,12 +143,11 @@ void MonitorPage::addMetric(Panel* card, const QString& label,
     auto* value = new QLabel;
     value->setFont(Theme::monospaced(13));
     value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    value->setAccessibleName(label);
     row->addWidget(name);
     row->addStretch();
     row->addWidget(value);
     card->body()->addLayout(row);
-    metrics_.push_back({value, std::move(field), unit, precision});
+    metrics_.push_back({value, card->accessibleName(), label, std::move(field), unit, precision});
 }
 
 QWidget* MonitorPage::parameterForm() {
@@ -189,9 +189,13 @@ void MonitorPage::showSnapshot() {
     charge_->setText(Display::charge(snapshot));
     powerSource_->setText(Display::powerSource(snapshot, model_.connected()));
     runtime_->setText(Display::runtime(snapshot));
+    charge_->setAccessibleName(QStringLiteral("电池电量：") + charge_->text());
     for (const auto& metric : metrics_) {
-        metric.value->setText(
-            Display::metric(snapshot ? metric.field(*snapshot) : std::nullopt, metric.unit, metric.precision));
+        const auto text =
+            Display::metric(snapshot ? metric.field(*snapshot) : std::nullopt, metric.unit, metric.precision);
+        metric.value->setText(text);
+        // Read with its card and row, not as the row's name alone.
+        metric.value->setAccessibleName(Display::metricName(metric.card, metric.row, text));
     }
     const auto status = Display::statusLine(snapshot);
     status_->setVisible(status.has_value());

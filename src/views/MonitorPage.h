@@ -28,6 +28,8 @@ private:
     // One row of a measurement card and where its value comes from.
     struct Metric {
         QLabel* value;
+        QString card;
+        QString row;
         std::function<std::optional<double>(const Snapshot&)> field;
         QString unit;
         int precision;

@@ -1,19 +1,25 @@
 #include "views/QtDialogs.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSpacerItem>
 
 namespace quelmar {
 
 void widen(QMessageBox& box) {
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
-        grid->addItem(new QSpacerItem(380, 0, QSizePolicy::Minimum, QSizePolicy::Expanding), grid->rowCount(), 0, 1,
-                      grid->columnCount());
+    // The box lays itself out anew at times (its first informative text, its icon), so the room goes on the labels,
+    // which stay: a short message on one line, a long one wrapped at a comfortable width.
+    for (auto* label : box.findChildren<QLabel*>()) {
+        if (label->objectName() == QLatin1String("qt_msgbox_label") ||
+            label->objectName() == QLatin1String("qt_msgbox_informativelabel")) {
+            const int text = label->fontMetrics().horizontalAdvance(label->text()) + 8;
+            label->setMinimumWidth(std::clamp(text, 380, 520));
+        }
     }
 }
 

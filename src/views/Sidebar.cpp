@@ -66,10 +66,14 @@ Sidebar::Sidebar(AppModel& model, QWidget* parent)
     pages_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     pages_->setFocusPolicy(Qt::StrongFocus);
     pages_->viewport()->setAutoFillBackground(false);
-    pages_->setStyleSheet(QStringLiteral("QListWidget { background: transparent; }"
-                                         "QListWidget::item { padding: 5px 4px; border-radius: 6px; }"
+    // The keyboard's current row is outlined, not drawn as a filled focus frame that looks like an editor.
+    pages_->setStyleSheet(QStringLiteral("QListWidget { background: transparent; outline: 0; }"
+                                         "QListWidget::item { padding: 4px 3px; border-radius: 6px;"
+                                         " border: 1px solid transparent; }"
                                          "QListWidget::item:selected { background: palette(highlight);"
-                                         " color: palette(highlighted-text); }"));
+                                         " color: palette(highlighted-text); }"
+                                         "QListWidget::item:focus:!selected { background: transparent;"
+                                         " border: 1px solid palette(highlight); }"));
     for (const auto page : Display::pages) {
         auto* item = new QListWidgetItem(Icons::symbol(Display::symbol(page), Theme::Tone::mint), Display::title(page));
         item->setData(Qt::UserRole, static_cast<int>(page));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -48,6 +49,23 @@ void apply(QWidget* widget, Tone tone) {
         palette.setColor(group, QPalette::Text, wanted);
     }
     widget->setPalette(palette);
+}
+
+// A disabled button's text on a dark palette is often lost on the button (thin strokes, anti-aliased, come out
+// darker still); it stays dimmer than an enabled one's but readable.
+void applyDisabled(QAbstractButton* button) {
+    const auto app = QApplication::palette();
+    const auto face = app.color(QPalette::Disabled, QPalette::Button);
+    auto text = app.color(QPalette::Disabled, QPalette::ButtonText);
+    const auto strong = app.color(QPalette::Active, QPalette::ButtonText);
+    for (double share = 0.1; isDark(app) && contrast(text, face) < 4.5 && share <= 1.0; share += 0.1) {
+        text = mix(app.color(QPalette::Disabled, QPalette::ButtonText), strong, share);
+    }
+    if (button->palette().color(QPalette::Disabled, QPalette::ButtonText) != text) {
+        auto palette = button->palette();
+        palette.setColor(QPalette::Disabled, QPalette::ButtonText, text);
+        button->setPalette(palette);
+    }
 }
 
 void applyProminent(QPushButton* button) {
@@ -142,6 +160,9 @@ void refresh(QWidget* widget) {
         }
         if (auto* button = qobject_cast<QPushButton*>(child); button && button->property(prominentProperty).isValid()) {
             applyProminent(button);
+        }
+        if (auto* button = qobject_cast<QAbstractButton*>(child)) {
+            applyDisabled(button);
         }
     }
 }

@@ -37,6 +37,11 @@ UpdatesPage::UpdatesPage(AppModel& model, QWidget* parent)
     statusRow->addWidget(statusIcon_);
     statusRow->addWidget(status_, 1);
     box->body()->addLayout(statusRow);
+    // Said once after the installer restored this client: why the update did not stay.
+    notice_ = Theme::label(QString(), Theme::Style::callout, Theme::Tone::orange);
+    notice_->setWordWrap(true);
+    notice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    box->body()->addWidget(notice_);
     notes_ = Theme::label(QString(), Theme::Style::callout, Theme::Tone::secondary);
     box->body()->addWidget(notes_);
     auto* buttons = new QHBoxLayout;
@@ -56,19 +61,26 @@ UpdatesPage::UpdatesPage(AppModel& model, QWidget* parent)
     page->addWidget(
         Theme::label(QStringLiteral("更新包经过签名和完整性验证。安装时保留旧版，新版窗口未能启动时尝试恢复。"),
                      Theme::Style::callout, Theme::Tone::secondary));
-    link_ = new QLabel;
-    link_->setTextFormat(Qt::RichText);
-    link_->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    // A button drawn as a link: it takes the keyboard focus and offers assistive technology its press action, which a
+    // label's anchor does not.
+    link_ = new QPushButton(QStringLiteral("Quelmar 开源项目"));
+    link_->setFlat(true);
+    link_->setCursor(Qt::PointingHandCursor);
     link_->setToolTip(QLatin1String(sourceAddress));
+    link_->setAccessibleDescription(QLatin1String(sourceAddress));
+    auto underlined = link_->font();
+    underlined.setUnderline(true);
+    link_->setFont(underlined);
+    link_->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; text-align: left; }"));
     showLink();
-    page->addWidget(link_);
+    page->addWidget(link_, 0, Qt::AlignLeft);
 
-    QObject::connect(link_, &QLabel::linkActivated, this,
-                     [](const QString& address) { QDesktopServices::openUrl(QUrl(address)); });
+    QObject::connect(link_, &QPushButton::clicked, this,
+                     [] { QDesktopServices::openUrl(QUrl(QLatin1String(sourceAddress))); });
     QObject::connect(check_, &QPushButton::clicked, this, [this] { model_.checkUpdates(true); });
     QObject::connect(install_, &QPushButton::clicked, this, [this] { model_.updateClicked(); });
     for (const auto signal : {&AppModel::operationChanged, &AppModel::checkingChanged, &AppModel::updateChanged,
-                              &AppModel::updateTextChanged}) {
+                              &AppModel::updateTextChanged, &AppModel::installNoticeChanged}) {
         QObject::connect(&model_, signal, this, &UpdatesPage::showState);
     }
     showState();
@@ -81,10 +93,11 @@ void UpdatesPage::changeEvent(QEvent* event) {
     }
 }
 
-// A label's anchors take the application's link colour, not the label's: the colour goes into the text.
+// The palette's link colour, or a readable one where it is lost on the background.
 void UpdatesPage::showLink() {
-    link_->setText(QStringLiteral("<a href=\"%1\" style=\"color: %2\">Quelmar 开源项目</a>")
-                       .arg(QLatin1String(sourceAddress), Theme::colour(Theme::Tone::link).name()));
+    auto palette = link_->palette();
+    palette.setColor(QPalette::ButtonText, Theme::colour(Theme::Tone::link));
+    link_->setPalette(palette);
 }
 
 void UpdatesPage::showState() {
@@ -93,6 +106,8 @@ void UpdatesPage::showState() {
     statusIcon_->setIcon(
         Icons::symbol(Display::updateSymbol(update), update ? Theme::Tone::mint : Theme::Tone::primary));
     status_->setText(model_.updateText());
+    notice_->setText(model_.installNotice().value_or(QString()));
+    notice_->setVisible(model_.installNotice().has_value());
     notes_->setVisible(update.has_value());
     notes_->setText(update ? QString::fromStdString(update->notes.value_or(std::string())) : QString());
     check_->setText(Display::checkButton(model_.checking()));

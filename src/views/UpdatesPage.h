@@ -33,7 +33,8 @@ private:
     QLabel* notes_;
     QPushButton* check_;
     QPushButton* install_;
-    QLabel* link_;
+    QLabel* notice_;
+    QPushButton* link_;
 };
 
 } // namespace quelmar

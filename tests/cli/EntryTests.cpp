@@ -1,9 +1,12 @@
 #include "Process.h"
 
+#include <algorithm>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 using namespace quelmar::test;
+using testing::EndsWith;
 using testing::HasSubstr;
 using testing::StartsWith;
 
@@ -23,7 +26,7 @@ TEST(Entry, VersionPrintsTheCompiledVersion) {
 
 TEST(Entry, UnknownArgumentsFallThroughToTheApplication) {
     // Options that are incomplete for their mode are not recognised. The graphical client starts; on a windowing
-    // platform that does not exist, Qt refuses it by name.
+    // platform that does not exist, it says so in one line naming Qt's reason, instead of aborting.
     ProcessOptions options;
     options.setEnv = {{"QT_QPA_PLATFORM", "quelmar-no-such-platform"}, {"QUELMAR_SIMULATOR", "1"}};
     for (const std::vector<std::string>& arguments :
@@ -35,8 +38,27 @@ TEST(Entry, UnknownArgumentsFallThroughToTheApplication) {
                                                {"--stage-update", "a", "1.0.0", "b", "c"},
                                                {"x", "--install", "1"}}) {
         const auto result = runProcess(QUELMAR_EXECUTABLE, arguments, options);
-        EXPECT_NE(result.status, 0);
-        EXPECT_EQ(result.out, "");
-        EXPECT_THAT(result.err, HasSubstr("quelmar-no-such-platform"));
+        EXPECT_EQ(result.status, 1);
+        EXPECT_THAT(result.out, StartsWith("Cannot open the window: "));
+        EXPECT_THAT(result.out, HasSubstr("quelmar-no-such-platform"));
+        EXPECT_THAT(result.out, EndsWith("; quelmar --help lists the command-line modes\n"));
+        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1);
     }
+}
+
+TEST(Entry, WithoutADisplayTheWindowSaysSoInOneLine) {
+    ProcessOptions options;
+    options.setEnv = {{"QUELMAR_SIMULATOR", "1"}};
+    options.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    auto result = runProcess(QUELMAR_EXECUTABLE, {}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "Cannot open the window: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
+                          "quelmar --help lists the command-line modes\n");
+    // A display that is named but cannot be reached.
+    options.setEnv["DISPLAY"] = ":97";
+    result = runProcess(QUELMAR_EXECUTABLE, {}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.out, StartsWith("Cannot open the window: "));
+    EXPECT_THAT(result.out, HasSubstr(":97"));
+    EXPECT_EQ(result.err, "");
 }

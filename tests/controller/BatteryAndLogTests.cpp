@@ -1,4 +1,5 @@
 #include "ControllerFixture.h"
+#include "HexFixtures.h"
 
 #include <fstream>
 #include <sstream>
@@ -114,4 +115,22 @@ TEST_F(ControllerTest, TheLogKeepsTheNewest300AndExportsThemAsUTCLines) {
     model->exportLogs();
     ASSERT_TRUE(model->errorMessage());
     EXPECT_EQ(model->logs().lines().back().text, *model->errorMessage());
+}
+
+TEST_F(ControllerTest, AFailedExportNamesTheChosenFileAndAReplacedFileKeepsItsMode) {
+    make({});
+    model->log("line");
+    // A name whose temporary sibling cannot exist: the write fails where the temporary file is made.
+    const auto chosen = home / (std::string(250, 'q') + ".txt");
+    dialogs.saveLocation = chosen;
+    model->exportLogs();
+    EXPECT_EQ(model->errorMessage(), QString::fromStdString(chosen.string() + ": File name too long"));
+
+    const auto readOnly = home / "kept.txt";
+    writeFile(readOnly, "old");
+    std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read);
+    dialogs.saveLocation = readOnly;
+    model->exportLogs();
+    EXPECT_EQ(contents(readOnly).substr(21, 5), "line\n");
+    EXPECT_EQ(std::filesystem::status(readOnly).permissions(), std::filesystem::perms::owner_read);
 }

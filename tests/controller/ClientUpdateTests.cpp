@@ -9,6 +9,8 @@
 #include <fstream>
 #include <regex>
 
+#include <QTimer>
+
 #include <gmock/gmock.h>
 
 using namespace quelmar;
@@ -38,10 +40,15 @@ protected:
         writeFile(build / "Contents/Info.plist", infoPlist(clientInfo("2.1.0")));
         sealWithTool(build);
         packWithTool(build, home / "update.zip");
+        server.addFile("update.zip", readFile(home / "update.zip"));
+        publish("/files/update.zip");
+    }
+
+    // The feed offers the package at this path of the server.
+    void publish(const std::string& path) {
         const auto archive = readFile(home / "update.zip");
-        server.addFile("update.zip", archive);
         auto package = clientPackage("2.1.0");
-        package["url"] = server.url("/files/update.zip");
+        package["url"] = server.url(path);
         package["size"] = archive.size();
         package["sha256"] = SignedUpdates::hash(bytesOf(archive));
         server.addFile("feed.json", signedEnvelopeOf(feedOf({package})));
@@ -121,6 +128,62 @@ TEST_F(ClientUpdate, DecliningOrFailingLeavesNothingBehind) {
     EXPECT_EQ(model->errorMessage(), QString("无法定位更新助手"));
     EXPECT_THAT(leftovers(), ElementsAre("Quelmar_Monitor.app"));
     EXPECT_THAT(dialogs.asked, IsEmpty()) << "never asked to quit";
+}
+
+TEST_F(ClientUpdate, AWorkflowStartedWhileTheFirstQuestionIsOpenStopsTheUpdate) {
+    makeClient();
+    run(model->checkUpdates(true));
+    dialogs.whileOpen = [this] { model->disconnect(); }; // still running when the question closes
+    run(model->updateClicked());
+    EXPECT_EQ(server.requestCount(), 1u) << "nothing is downloaded";
+    EXPECT_THAT(launched, IsEmpty());
+}
+
+TEST_F(ClientUpdate, QuittingDuringTheDownloadOrTheStagingLeavesNothingBehind) {
+    publish("/slow/update.zip?delay=20");
+    makeClient();
+    run(model->checkUpdates(true));
+    auto downloading = model->updateClicked();
+    ASSERT_TRUE(waitUntil([&] { return model->progress() > 0; }));
+    model.reset();
+    QTest::qWait(50);
+    EXPECT_THAT(leftovers(), ElementsAre("Quelmar_Monitor.app"));
+
+    publish("/files/update.zip");
+    makeClient();
+    run(model->checkUpdates(true));
+    QObject::connect(model.get(), &AppModel::progressTextChanged, [this] {
+        if (model->progressText() == "正在验证并准备安装，请稍候") {
+            QTimer::singleShot(0, [this] { model.reset(); }); // while the worker unpacks
+        }
+    });
+    auto staging = model->updateClicked();
+    ASSERT_TRUE(waitUntil([&] { return model == nullptr; }));
+    QTest::qWait(50);
+    EXPECT_THAT(leftovers(), ElementsAre("Quelmar_Monitor.app"));
+}
+
+TEST_F(ClientUpdate, ARestoredClientSaysOnceThatTheUpdateDidNotStay) {
+    const auto stage = apps / ".quelmar-native-update-4A1B";
+    fs::create_directories(stage);
+    fs::copy(target, stage / "failed.app", fs::copy_options::recursive);
+    writeFile(stage / "failed.app/Contents/Info.plist", infoPlist(clientInfo("2.1.0")));
+    fs::create_directories(home / "updates");
+    writeFile(home / "updates/install.log", "更新失败：新版未完成窗口启动，恢复旧版\n旧版已恢复\n");
+    const std::string notice = "上次更新至 2.1.0 未能完成，已恢复当前版本：新版未完成窗口启动，恢复旧版";
+    makeClient();
+    model->start();
+    ASSERT_TRUE(waitUntil([&] { return model->installNotice().has_value(); }));
+    EXPECT_EQ(model->installNotice(), QString::fromStdString(notice));
+    EXPECT_THAT(logTexts(), Contains(notice));
+    EXPECT_THAT(leftovers(), ElementsAre("Quelmar_Monitor.app", "updates/install.log"));
+
+    settle();
+    makeClient();
+    model->start();
+    ASSERT_TRUE(waitUntil([&] { return !model->checking(); }));
+    QTest::qWait(50);
+    EXPECT_FALSE(model->installNotice()) << "said once";
 }
 
 TEST_F(ClientUpdate, AClientOutsideABundleDownloadsNothing) {

@@ -143,6 +143,8 @@ TEST_F(Connecting, ABrokenHIDStackIsLoggedOnceWithItsReason) {
     }
     EXPECT_EQ(text(), "未连接 · 请接入 Quelmar USB");
     EXPECT_THAT(logTexts(), ElementsAre("HID 不可用：hid_init failed"));
+    model->clearLogs();
+    EXPECT_EQ(model->hidProblem(), "HID 不可用：hid_init failed") << "still shown while it lasts";
 }
 
 TEST_F(Connecting, DropsASampleWhenAWorkflowStartedMeanwhile) {

@@ -11,16 +11,20 @@
 #include <chrono>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <QEventLoop>
 #include <QTest>
+#include <QTimer>
 #include <qcoro/qcorotask.h>
 
 #include <gtest/gtest.h>
@@ -59,27 +63,34 @@ inline QCoro::Task<> settleInto(QCoro::Task<>& task, std::optional<bool>& result
 
 } // namespace detail
 
-// Runs the event loop until the task has ended; returns its value or rethrows its exception.
+// Runs the event loop until the task has ended; returns its value or rethrows its exception. A task that has not
+// ended by the deadline fails the test instead of hanging it.
 template <typename T>
-T await(QCoro::Task<T> task) {
+T await(QCoro::Task<T> task, std::chrono::milliseconds deadline = std::chrono::seconds(30)) {
     QEventLoop loop;
     std::optional<std::conditional_t<std::is_void_v<T>, bool, T>> result;
     std::exception_ptr error;
     auto settling = detail::settleInto(task, result, error, loop);
     if (!result && !error) {
+        QTimer::singleShot(deadline, &loop, &QEventLoop::quit);
         loop.exec();
     }
     if (error) {
         std::rethrow_exception(error);
+    }
+    if (!result) {
+        throw std::runtime_error("the task did not end within its deadline");
     }
     if constexpr (!std::is_void_v<T>) {
         return std::move(*result);
     }
 }
 
-// Answers the controller's questions from a script and records what it asked.
+// Answers the controller's questions from a script and records what it asked. While a confirmation is "open" the
+// event loop turns, as it does under a real modal dialog, and an action given for it runs meanwhile.
 struct ScriptedDialogs final : Dialogs {
-    std::deque<bool> answers; // confirmations, in order; yes once they run out
+    std::deque<bool> answers;        // confirmations, in order; yes once they run out
+    std::function<void()> whileOpen; // runs once, during the next confirmation
     std::vector<std::tuple<std::string, std::string, std::string>> confirmations;
     std::optional<std::filesystem::path> fileToOpen;
     std::optional<std::filesystem::path> saveLocation;
@@ -87,6 +98,10 @@ struct ScriptedDialogs final : Dialogs {
 
     bool confirm(const std::string& title, const std::string& message, const std::string& button) override {
         confirmations.emplace_back(title, message, button);
+        QCoreApplication::processEvents();
+        if (auto action = std::exchange(whileOpen, nullptr)) {
+            action();
+        }
         const bool answer = answers.empty() || answers.front();
         if (!answers.empty()) {
             answers.pop_front();
@@ -138,7 +153,12 @@ protected:
         setup.timing.pollPause = std::chrono::milliseconds(20);
         setup.timing.modeWaitPause = std::chrono::milliseconds(20);
         setup.timing.bootReplyDeadline = std::chrono::milliseconds(200);
-        setup.clock = [this] { return now; };
+        setup.clock = [this] {
+            if (clockHook) {
+                clockHook();
+            }
+            return now;
+        };
         if (setup.version.empty()) {
             setup.version = "2.0.1";
         }
@@ -202,6 +222,7 @@ protected:
     TemporaryDirectory home;
     ScriptedDialogs dialogs;
     std::chrono::system_clock::time_point now{std::chrono::sys_days(std::chrono::year(2026) / 12 / 8)};
+    std::function<void()> clockHook; // runs whenever the controller reads the clock
     std::unique_ptr<EmulatedPlatform> platform;
     std::unique_ptr<AppModel> model;
 };

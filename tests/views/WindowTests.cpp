@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -310,11 +311,8 @@ TEST_F(Window, UpdateBadgeTooltipAndUpdatesPage) {
     EXPECT_TRUE(shown(label("Quelmar for Linux")));
     EXPECT_TRUE(shown(label("原生版 2.0.1 · Qt / hidapi")));
     EXPECT_TRUE(shown(label("更新与关于")));
-    const auto labels = window->findChildren<QLabel*>();
-    const auto link = std::find_if(labels.begin(), labels.end(),
-                                   [](const QLabel* each) { return each->text().contains("Quelmar 开源项目"); });
-    ASSERT_NE(link, labels.end());
-    EXPECT_TRUE((*link)->text().contains(QLatin1String(UpdatesPage::sourceAddress)));
+    ASSERT_TRUE(shown(button("Quelmar 开源项目")));
+    EXPECT_EQ(button("Quelmar 开源项目")->toolTip(), UpdatesPage::sourceAddress);
     screenshot("updates");
 }
 
@@ -416,6 +414,86 @@ TEST_F(Window, DarkAndMinimumSizeScreenshots) {
     screenshot("dark-firmware");
     showPage(Display::Page::updates);
     screenshot("dark-updates");
+    // Deselected from the keyboard: the focused row is marked, not filled like an editor.
+    auto* pages = window->findChild<QListWidget*>();
+    pages->setFocus();
+    QTest::keyClick(pages, Qt::Key_Space, Qt::ControlModifier);
+    EXPECT_TRUE(pages->selectedItems().isEmpty());
+    screenshot("dark-deselected");
+}
+
+TEST_F(Window, AScreenReaderReadsEveryValueWithItsRowAndUnitAndCanFollowTheLink) {
+    open({testBoard()});
+    ASSERT_TRUE(sampled());
+    const auto nameOf = [](QWidget* widget) {
+        return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    QStringList names;
+    for (auto* each : window->findChildren<QLabel*>()) {
+        if (shown(each) && each->text().endsWith(" V")) {
+            names << nameOf(each);
+        }
+    }
+    EXPECT_THAT(names, testing::Contains("电池 电压：12.18 V"));
+    EXPECT_THAT(names, testing::Contains("输入 电压：12.04 V"));
+    EXPECT_THAT(names, testing::Contains("输出 12V 电压：12.01 V"));
+    EXPECT_EQ(nameOf(label("87%")), "电池电量：87%");
+
+    auto* link = QAccessible::queryAccessibleInterface(button("Quelmar 开源项目"));
+    ASSERT_TRUE(link->actionInterface());
+    EXPECT_THAT(link->actionInterface()->actionNames(), testing::Contains(QAccessibleActionInterface::pressAction()));
+    EXPECT_EQ(link->text(QAccessible::Name), "Quelmar 开源项目");
+    EXPECT_NE(button("Quelmar 开源项目")->focusPolicy(), Qt::NoFocus) << "reachable from the keyboard";
+}
+
+TEST_F(Window, AFailingWorkflowRaisesAnAlertWideEnoughForItsMessageAndTheMonitorFollowsTheNextSample) {
+    open({testBoard()});
+    ASSERT_TRUE(sampled());
+    model->setResistance("0");
+    click("写入设备");
+    auto* box = alert();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->informativeText(), "请输入有效的电池容量和内阻");
+    QTest::qWait(20);
+    for (auto* each : box->findChildren<QLabel*>()) {
+        if (each->text() == box->informativeText()) {
+            EXPECT_GE(each->width(), each->fontMetrics().horizontalAdvance(each->text())) << "one line, not wrapped";
+        }
+    }
+    box->grab().save(QString::fromStdString((std::filesystem::path(QUELMAR_SCREENSHOTS) / "alert.png").string()));
+    box->buttons().front()->click();
+
+    auto changed = platform->withBoard(0, [](EmulatedBoard& b) { return b.telemetry(); });
+    changed.batteryVoltage = 11.07;
+    changed.status = 0x0004; // on battery
+    platform->withBoard(0, [&](EmulatedBoard& b) { b.setTelemetry(changed); });
+    EXPECT_TRUE(waitUntil([&] { return shown(label("11.07 V")) && shown(label("电池供电")); }));
+}
+
+TEST_F(Window, SaysWhyABoardCannotBeOpenedOrListedWhileItLasts) {
+    auto locked = testBoard();
+    locked.faults.openStatus = 13;
+    open({locked});
+    ASSERT_TRUE(waitUntil([&] { return model->accessDenied(); }));
+    EXPECT_TRUE(shown(label("USB 打开失败：0x0000000d，请关闭占用设备的其他客户端")));
+    EXPECT_TRUE(shown(label(Display::accessHint())));
+    screenshot("access-denied");
+    unplug(0);
+    EXPECT_TRUE(waitUntil([&] { return !shown(label(Display::accessHint())); }));
+}
+
+TEST_F(Window, DuringAModeSwitchTheBarAndTheSidebarAgree) {
+    auto slow = testBoard();
+    slow.restartMilliseconds = 400;
+    open({slow});
+    ASSERT_TRUE(sampled());
+    auto entering = model->enterBootloader();
+    ASSERT_TRUE(waitUntil([&] { return !model->connected(); }));
+    EXPECT_TRUE(shown(label("未连接设备")));
+    EXPECT_TRUE(shown(label("正在查找设备")));
+    EXPECT_FALSE(shown(label("已连接")));
+    run(std::move(entering));
+    EXPECT_TRUE(shown(label("Bootloader 模式 · QM1")));
 }
 
 TEST(QtDialogs, ConfirmIsTrueOnlyForTheActionButton) {

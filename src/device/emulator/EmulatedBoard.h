@@ -65,6 +65,8 @@ public:
     void countOpen() { ++opens_; }
     // The telemetry the board measures now, in physical units.
     Snapshot telemetry() const;
+    // What it measures from now on (a board that is not moving).
+    void setTelemetry(const Snapshot& telemetry) { description_.telemetry = telemetry; }
 
 private:
     static std::unique_ptr<EmulatedFirmware> firmwareFor(BoardMode mode);
