@@ -103,6 +103,10 @@ bool HistoryRecorder::setAside(const std::optional<HistoryFile::Identity>& damag
 bool HistoryRecorder::attempt(const std::function<void(HistoryStore&)>& work) {
     // A second round only after a damaged file was set aside.
     for (int round = 0; round < 2; ++round) {
+        // A file removed, or set aside by another process: begin the one that is there now.
+        if (store_ && HistoryFile::identityOf(setup_.file) != store_->identity()) {
+            store_.reset();
+        }
         std::optional<HistoryFile::Identity> identity;
         try {
             if (!store_) {
@@ -129,10 +133,6 @@ bool HistoryRecorder::attempt(const std::function<void(HistoryStore&)>& work) {
 }
 
 bool HistoryRecorder::upkeepStep() {
-    // A file removed or set aside by another process: begin the one that is there now.
-    if (store_ && HistoryFile::identityOf(setup_.file) != store_->identity()) {
-        store_.reset();
-    }
     bool more = false;
     const auto until = upkeepTime();
     attempt([&](HistoryStore& store) { more = store.maintain(until); });

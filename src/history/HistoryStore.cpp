@@ -446,7 +446,7 @@ std::optional<std::int64_t> HistoryStore::lowestCharge(std::int64_t board, Histo
 HistorySpan HistoryStore::span(const HistoryBoard& board, HistoryTime from, HistoryTime to, seconds bucket) {
     HistorySpan out;
     out.board = board;
-    out.bucket = bucket;
+    out.bucket = bucket = std::max(bucket, seconds(1));
     SQLiteTransaction transaction(database_, SQLiteTransaction::Kind::read);
     const auto id = boardID(board, false);
     if (!id) {
@@ -468,7 +468,9 @@ HistorySpan HistoryStore::span(const HistoryBoard& board, HistoryTime from, Hist
     std::int64_t cursor = begin;
     if (level == raw) {
         cursor = std::clamp(floorTo(firstKept(*id), minute), begin, end);
-        readInto(minutes, floorTo(begin, minute), cursor);
+        if (cursor > begin) {
+            readInto(minutes, floorTo(begin, minute), cursor);
+        }
     }
     for (; level > raw; --level) {
         const auto last = statements_->levels[level].last.bind(1, *id).scalar();

@@ -1,9 +1,11 @@
 #include "TemporaryDirectory.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
+#include "history/SQLite.h"
 #include "system/Files.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -129,6 +131,11 @@ TEST(HistoryRecorder, KeepsSamplesFor48HoursAndMinutesForAYear) {
         if (step.samplesPerPoint.size() == 2) {
             EXPECT_EQ(span.points[0][HistoryField::capacity], (HistoryRange{40, 60, 150, 3}));
             EXPECT_EQ(span.points[1][HistoryField::capacity], (HistoryRange{70, 70, 70, 1}));
+            // Exported as each minute's means.
+            const auto exported = store.samples(board, t0, t0 + 119s);
+            ASSERT_EQ(exported.size(), 2u);
+            EXPECT_EQ(exported[0].snapshot.capacity, 50);
+            EXPECT_EQ(exported[1].time, t0 + 60s);
         }
     }
 }
@@ -184,14 +191,17 @@ TEST(HistoryStore, SpansReadEveryLevelOnce) {
     recorder.flush();
     HistoryStore store(dir / "history.sqlite");
     for (const auto bucket : {1s, 60s, 600s, 1200s, 3600s}) {
-        std::uint32_t samples = 0;
-        for (const auto& point : store.span(board, t0, t0 + 7299s, bucket).points) {
-            samples += point.samples;
-            const bool out = point.time <= t0 + 3000s && t0 + 3000s < point.time + bucket;
-            EXPECT_EQ(point.statusAll & 1, out ? 0 : 1) << bucket.count();
-            EXPECT_EQ(point[HistoryField::capacity].min, out ? 30 : 90) << bucket.count();
+        // From a time inside the first bucket, that bucket holds what it always holds; seconds hold only the span.
+        for (const auto from : {0s, 5s}) {
+            std::uint32_t samples = 0;
+            for (const auto& point : store.span(board, t0 + from, t0 + 7299s, bucket).points) {
+                samples += point.samples;
+                const bool out = point.time <= t0 + 3000s && t0 + 3000s < point.time + bucket;
+                EXPECT_EQ(point.statusAll & 1, out ? 0 : 1) << bucket.count();
+                EXPECT_EQ(point[HistoryField::capacity].min, out ? 30 : 90) << bucket.count();
+            }
+            EXPECT_EQ(samples, bucket == 1s && from == 5s ? 729u : 730u) << bucket.count() << " from " << from.count();
         }
-        EXPECT_EQ(samples, 730u) << bucket.count();
     }
 }
 
@@ -211,6 +221,51 @@ TEST(HistoryRecorder, SetsADamagedFileAsideAndBeginsANewOne) {
     EXPECT_EQ(Files::readUpTo(kept, 1 << 20), Bytes(garbage.begin(), garbage.end()));
     HistoryStore store(dir / "history.sqlite");
     EXPECT_EQ(store.samples(board, t0, t0).size(), 1u);
+}
+
+TEST(HistoryRecorder, LeavesAFileOfANewerFormatAlone) {
+    const TemporaryDirectory dir;
+    {
+        SQLiteDatabase newer(dir / "history.sqlite", 0);
+        newer.execute("PRAGMA user_version = 99");
+    }
+    Failures failures;
+    {
+        HistoryRecorder recorder({dir / "history.sqlite", failures.callback()});
+        recorder.record(board, charge(50));
+    }
+    ASSERT_THAT(failures.seen, ElementsAre(Field(&HistoryFailure::kind, HistoryFailure::Kind::unavailable)));
+    EXPECT_THAT(failures.seen[0].reason, testing::HasSubstr("newer"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(HistoryRecorder, BeginsANewFileWhenItsFileIsRemoved) {
+    const TemporaryDirectory dir;
+    TestClock time;
+    HistoryRecorder recorder({dir / "history.sqlite", {}, time.clock()});
+    recorder.record(board, charge(50));
+    recorder.flush();
+    for (const char* name : {"history.sqlite", "history.sqlite-wal", "history.sqlite-shm"}) {
+        fs::remove(dir / name);
+    }
+    time.offset = 1;
+    recorder.record(board, charge(51));
+    recorder.flush();
+    EXPECT_THAT(HistoryStore(dir / "history.sqlite").samples(board, t0, t0 + 1s),
+                ElementsAre(HistorySample{t0 + 1s, charge(51)}));
+}
+
+TEST(HistoryFile, FollowsXDGDataHome) {
+    const char* saved = std::getenv("XDG_DATA_HOME");
+    const std::string home = Files::homeDirectory();
+    for (const auto& [xdg, expected] : std::vector<std::pair<const char*, std::string>>{
+             {"/srv/data", "/srv/data/quelmar/history.sqlite"},
+             {nullptr, home + "/.local/share/quelmar/history.sqlite"},
+             {"relative/data", home + "/.local/share/quelmar/history.sqlite"}}) {
+        xdg ? ::setenv("XDG_DATA_HOME", xdg, 1) : ::unsetenv("XDG_DATA_HOME");
+        EXPECT_EQ(HistoryFile::defaultPath(), expected) << (xdg ? xdg : "unset");
+    }
+    saved ? ::setenv("XDG_DATA_HOME", saved, 1) : ::unsetenv("XDG_DATA_HOME");
 }
 
 // Permissions bind everyone but root: as root the recorder runs in a child process as nobody.
