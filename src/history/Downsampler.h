@@ -23,7 +23,6 @@ public:
     void add(const HistoryPoint& point) { bucketAt(point.time).merge(point); }
     // The bucket holding this time, for folding values into it directly; times must not go back.
     HistoryPoint& bucketAt(HistoryTime time);
-    std::vector<HistoryPoint> points() const { return points_; }
     std::vector<HistoryPoint> takePoints() { return std::move(points_); }
 
 private:
