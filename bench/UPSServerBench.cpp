@@ -69,8 +69,8 @@ int connectTo(std::uint16_t port) {
 
 // Whether received ends with a whole LIST VAR reply.
 bool complete(const std::string& received) {
-    return received.size() >= listEnd.size() && received.compare(received.size() - listEnd.size(), listEnd.size(),
-                                                                 listEnd) == 0;
+    return received.size() >= listEnd.size() &&
+           received.compare(received.size() - listEnd.size(), listEnd.size(), listEnd) == 0;
 }
 
 // One request and its whole reply, from the client's side of a kept connection.

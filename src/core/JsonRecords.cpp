@@ -7,10 +7,9 @@ namespace {
 using nlohmann::json;
 
 // The names of status bits 0 to 8.
-constexpr const char* flagNames[] = {
-    "mains", "charging", "discharging", "full", "replaceBattery", "batteryLow", "batteryPresent", "overload",
-    "shutdownImminent",
-};
+constexpr const char* flagNames[] = {"mains",          "charging",       "discharging",
+                                     "full",           "replaceBattery", "batteryLow",
+                                     "batteryPresent", "overload",       "shutdownImminent"};
 
 template <typename T>
 void put(json& out, const char* name, const std::optional<T>& value) {

@@ -72,7 +72,9 @@ UPSState UPSState::of(const UPSIdentity& identity, const Snapshot& s, bool force
     UPSState state;
     state.stale = false;
     auto& v = state.variables;
-    const auto text = [&](std::string name, std::string value) { v.push_back({std::move(name), std::move(value), false}); };
+    const auto text = [&](std::string name, std::string value) {
+        v.push_back({std::move(name), std::move(value), false});
+    };
     const auto number = [&](std::string name, std::string value) { v.push_back({std::move(name), std::move(value)}); };
     const auto integer = [&](const char* name, const std::optional<std::int64_t>& value) {
         if (value) {

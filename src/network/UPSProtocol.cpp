@@ -233,8 +233,8 @@ std::string UPSProtocol::get(const Words& w, const UPSState& state, const Logins
         return err("VAR-NOT-SUPPORTED");
     }
     if (same(what, "TYPE")) {
-        return "TYPE " + ups + " " + name + (variable->number ? " NUMBER" : " STRING:" + std::to_string(
-                                                                                 std::max<std::size_t>(variable->value.size(), 1))) + "\n";
+        const auto length = std::to_string(std::max<std::size_t>(variable->value.size(), 1));
+        return "TYPE " + ups + " " + name + (variable->number ? " NUMBER\n" : " STRING:" + length + "\n");
     }
     return "VAR " + ups + " " + name + " " + quoted(variable->value) + "\n";
 }

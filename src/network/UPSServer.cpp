@@ -88,8 +88,8 @@ struct UPSServer::Client {
 
     Descriptor fd;
     UPSSession session;
-    std::string in;        // received, not yet answered
-    std::string out;       // replies not yet sent, from `sent` on
+    std::string in;  // received, not yet answered
+    std::string out; // replies not yet sent, from `sent` on
     std::size_t sent = 0;
     bool skipping = false; // inside an overlong line: dropped up to its line feed
     bool loggedOut = false;

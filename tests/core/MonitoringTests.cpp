@@ -110,8 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
         RuleCase{"no reading is not low", either, {S(OB, {}, {}), S(OB, {}, {}), S(OB, {}, {})}, -1},
         // on mains
         RuleCase{"never on mains", below20, {S(OL, 5), S(OL, 5), S(OL, 5), S(OL | 0x100, 5)}, -1},
-        RuleCase{"mains back resets the run", below20, {S(OB, 5), S(OB, 5), S(OL, 5), S(OB, 5), S(OB, 5), S(OB, 5)},
-                 5},
+        RuleCase{"mains back resets the run", below20, {S(OB, 5), S(OB, 5), S(OL, 5), S(OB, 5), S(OB, 5), S(OB, 5)}, 5},
         // the board's own signal fires at once, off mains only
         RuleCase{"shutdown imminent", below20, {S(OB, 90), S(OB | 0x100, 90)}, 1},
         RuleCase{"shutdown imminent without thresholds", {}, {S(OB, 1), S(OB, 1), S(OB, 1), S(OB | 0x100, 1)}, 3},

@@ -44,7 +44,8 @@ protected:
     // Publishes what the board gives now, as the watch does once a second.
     void publishFrom(HIDSession& session) {
         const auto& device = *session.device();
-        server->publish(UPSState::of({device.product, device.serial, session.info()}, session.snapshot(), false, "2.0.1"));
+        server->publish(
+            UPSState::of({device.product, device.serial, session.info()}, session.snapshot(), false, "2.0.1"));
     }
 
     std::unique_ptr<UPSServer> server;
@@ -140,7 +141,8 @@ TEST_F(ClientTools, UpsmonShutsDownAtLowBatteryAndNotBefore) {
         std::this_thread::sleep_for(100ms);
     }
     ASSERT_EQ(watcher.ask("GET NUMLOGINS quelmar"), "NUMLOGINS quelmar 1");
-    server->publish(UPSState::of({"Quelmar DC UPS", "QM1", std::nullopt}, sample(StatusBit::discharging), false, "2.0.1"));
+    server->publish(
+        UPSState::of({"Quelmar DC UPS", "QM1", std::nullopt}, sample(StatusBit::discharging), false, "2.0.1"));
     std::this_thread::sleep_for(3s);
     EXPECT_FALSE(std::filesystem::exists(shutdownFile)) << "shut down on battery with charge left";
     server->publish(UPSState::of({"Quelmar DC UPS", "QM1", std::nullopt},

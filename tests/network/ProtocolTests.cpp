@@ -38,48 +38,49 @@ void converse(const UPSProtocol& p, const UPSState& state, const std::vector<Exc
 } // namespace
 
 TEST(UPSProtocol, AnswersReadsToAnyone) {
-    converse(protocol(), onMains,
-             {
-                 {"VER", "Quelmar 2.0.1\n"},
-                 {"NETVER", "1.3\n"},
-                 {"STARTTLS", "ERR FEATURE-NOT-CONFIGURED\n"},
-                 {"list ups", "BEGIN LIST UPS\nUPS quelmar \"Quelmar DC UPS\"\nEND LIST UPS\n"},
-                 {"LIST VAR quelmar", "BEGIN LIST VAR quelmar\nVAR quelmar battery.charge \"87\"\n"
-                                      "VAR quelmar ups.status \"OL CHRG\"\nEND LIST VAR quelmar\n"},
-                 {"GET VAR quelmar ups.status", "VAR quelmar ups.status \"OL CHRG\"\n"},
-                 {"GET TYPE quelmar battery.charge", "TYPE quelmar battery.charge NUMBER\n"},
-                 {"GET TYPE quelmar ups.status", "TYPE quelmar ups.status STRING:7\n"},
-                 {"GET DESC quelmar ups.status", "DESC quelmar ups.status \"UPS status\"\n"},
-                 {"GET UPSDESC quelmar", "UPSDESC quelmar \"Quelmar DC UPS\"\n"},
-                 {"GET NUMLOGINS quelmar", "NUMLOGINS quelmar 2\n"},
-                 {"GET TRACKING", "OFF\n"},
-                 {"LIST CLIENT quelmar",
-                  "BEGIN LIST CLIENT quelmar\nCLIENT quelmar 127.0.0.1\nCLIENT quelmar ::1\nEND LIST CLIENT quelmar\n"},
-                 // a UPS without writable variables and without commands
-                 {"LIST RW quelmar", "BEGIN LIST RW quelmar\nEND LIST RW quelmar\n"},
-                 {"LIST CMD quelmar", "BEGIN LIST CMD quelmar\nEND LIST CMD quelmar\n"},
-                 {"LIST ENUM quelmar ups.status", "BEGIN LIST ENUM quelmar ups.status\nEND LIST ENUM quelmar ups.status\n"},
-                 {"LIST RANGE quelmar battery.charge",
-                  "BEGIN LIST RANGE quelmar battery.charge\nEND LIST RANGE quelmar battery.charge\n"},
-                 {"GET CMDDESC quelmar load.off", "ERR CMD-NOT-SUPPORTED\n"},
-                 // what is not there
-                 {"GET VAR quelmar ups.mfr", "ERR VAR-NOT-SUPPORTED\n"},
-                 {"GET DESC quelmar ups.mfr", "ERR VAR-NOT-SUPPORTED\n"},
-                 {"LIST RANGE quelmar \"a b\"", "ERR VAR-NOT-SUPPORTED\n"},
-                 {"GET VAR ups ups.status", "ERR UNKNOWN-UPS\n"},
-                 {"LIST VAR Quelmar", "ERR UNKNOWN-UPS\n"},
-                 // malformed and unknown
-                 {"GET VAR quelmar", "ERR INVALID-ARGUMENT\n"},
-                 {"LIST VAR quelmar ups.status", "ERR INVALID-ARGUMENT\n"},
-                 {"GET", "ERR INVALID-ARGUMENT\n"},
-                 {"LIST FOO quelmar", "ERR INVALID-ARGUMENT\n"},
-                 {"VER 2", "ERR INVALID-ARGUMENT\n"},
-                 {"GET VAR \"quelmar ups.status", "ERR INVALID-ARGUMENT\n"},
-                 {std::string("GET\0VAR", 7), "ERR INVALID-ARGUMENT\n"},
-                 {"REQ ups.status", "ERR UNKNOWN-COMMAND\n"},
-                 {"  ", ""},
-                 {"LOGOUT", "OK Goodbye\n"},
-             });
+    converse(
+        protocol(), onMains,
+        {
+            {"VER", "Quelmar 2.0.1\n"},
+            {"NETVER", "1.3\n"},
+            {"STARTTLS", "ERR FEATURE-NOT-CONFIGURED\n"},
+            {"list ups", "BEGIN LIST UPS\nUPS quelmar \"Quelmar DC UPS\"\nEND LIST UPS\n"},
+            {"LIST VAR quelmar", "BEGIN LIST VAR quelmar\nVAR quelmar battery.charge \"87\"\n"
+                                 "VAR quelmar ups.status \"OL CHRG\"\nEND LIST VAR quelmar\n"},
+            {"GET VAR quelmar ups.status", "VAR quelmar ups.status \"OL CHRG\"\n"},
+            {"GET TYPE quelmar battery.charge", "TYPE quelmar battery.charge NUMBER\n"},
+            {"GET TYPE quelmar ups.status", "TYPE quelmar ups.status STRING:7\n"},
+            {"GET DESC quelmar ups.status", "DESC quelmar ups.status \"UPS status\"\n"},
+            {"GET UPSDESC quelmar", "UPSDESC quelmar \"Quelmar DC UPS\"\n"},
+            {"GET NUMLOGINS quelmar", "NUMLOGINS quelmar 2\n"},
+            {"GET TRACKING", "OFF\n"},
+            {"LIST CLIENT quelmar",
+             "BEGIN LIST CLIENT quelmar\nCLIENT quelmar 127.0.0.1\nCLIENT quelmar ::1\nEND LIST CLIENT quelmar\n"},
+            // a UPS without writable variables and without commands
+            {"LIST RW quelmar", "BEGIN LIST RW quelmar\nEND LIST RW quelmar\n"},
+            {"LIST CMD quelmar", "BEGIN LIST CMD quelmar\nEND LIST CMD quelmar\n"},
+            {"LIST ENUM quelmar ups.status", "BEGIN LIST ENUM quelmar ups.status\nEND LIST ENUM quelmar ups.status\n"},
+            {"LIST RANGE quelmar battery.charge",
+             "BEGIN LIST RANGE quelmar battery.charge\nEND LIST RANGE quelmar battery.charge\n"},
+            {"GET CMDDESC quelmar load.off", "ERR CMD-NOT-SUPPORTED\n"},
+            // what is not there
+            {"GET VAR quelmar ups.mfr", "ERR VAR-NOT-SUPPORTED\n"},
+            {"GET DESC quelmar ups.mfr", "ERR VAR-NOT-SUPPORTED\n"},
+            {"LIST RANGE quelmar \"a b\"", "ERR VAR-NOT-SUPPORTED\n"},
+            {"GET VAR ups ups.status", "ERR UNKNOWN-UPS\n"},
+            {"LIST VAR Quelmar", "ERR UNKNOWN-UPS\n"},
+            // malformed and unknown
+            {"GET VAR quelmar", "ERR INVALID-ARGUMENT\n"},
+            {"LIST VAR quelmar ups.status", "ERR INVALID-ARGUMENT\n"},
+            {"GET", "ERR INVALID-ARGUMENT\n"},
+            {"LIST FOO quelmar", "ERR INVALID-ARGUMENT\n"},
+            {"VER 2", "ERR INVALID-ARGUMENT\n"},
+            {"GET VAR \"quelmar ups.status", "ERR INVALID-ARGUMENT\n"},
+            {std::string("GET\0VAR", 7), "ERR INVALID-ARGUMENT\n"},
+            {"REQ ups.status", "ERR UNKNOWN-COMMAND\n"},
+            {"  ", ""},
+            {"LOGOUT", "OK Goodbye\n"},
+        });
 }
 
 TEST(UPSProtocol, RefusesEveryChangeBeforeAndAfterCredentials) {
@@ -171,8 +172,10 @@ TEST(UsersFile, FileOthersCanReadIsRefused) {
     std::ofstream(path) << "mon secret\n";
     std::filesystem::permissions(path, std::filesystem::perms(0640));
     EXPECT_THAT([&] { UsersFile::read(path); },
-                testing::ThrowsMessage<std::runtime_error>(path.string() + ": readable by group or others; it holds "
-                                                           "passwords (chmod 600 " + path.string() + ")"));
+                testing::ThrowsMessage<std::runtime_error>(path.string() +
+                                                           ": readable by group or others; it holds "
+                                                           "passwords (chmod 600 " +
+                                                           path.string() + ")"));
     std::filesystem::permissions(path, std::filesystem::perms(0600));
     EXPECT_EQ(UsersFile::read(path).at("mon"), "secret");
     EXPECT_THAT([&] { UsersFile::read(dir / "none"); }, testing::ThrowsMessage<std::runtime_error>(HasSubstr("none")));
