@@ -177,13 +177,16 @@ UPSServer::UPSServer(UPSServerOptions options)
         if (wake_ < 0) {
             throw socketError("eventfd");
         }
+        thread_ = std::thread([this] { run(); });
     } catch (...) {
         for (const int fd : listeners_) {
             ::close(fd);
         }
+        if (wake_ >= 0) {
+            ::close(wake_);
+        }
         throw;
     }
-    thread_ = std::thread([this] { run(); });
 }
 
 UPSServer::~UPSServer() {
@@ -246,8 +249,10 @@ void UPSServer::run() {
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*wakeAt - now).count();
             timeout = static_cast<int>(std::clamp<std::int64_t>(wait, 0, 60'000));
         }
-        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
-            throw socketError("poll"); // only for a broken descriptor set: a bug, not a condition to serve through
+        if (::poll(fds.data(), fds.size(), timeout) < 0) {
+            // Interrupted, or short of kernel memory for a moment: nothing was reported, so look again.
+            std::this_thread::sleep_for(std::chrono::milliseconds(errno == EINTR ? 0 : 10));
+            continue;
         }
         if (fds[0].revents != 0) {
             return;

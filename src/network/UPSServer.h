@@ -30,7 +30,8 @@ struct UPSServerOptions {
 class UPSServer {
 public:
     // Listens on every address given (a host name: every address it resolves to) and starts serving, stale until
-    // the first publish. Throws std::system_error naming the address that cannot be listened on.
+    // the first publish. Throws std::system_error naming the address that cannot be listened on (std::runtime_error
+    // for a name that does not resolve).
     explicit UPSServer(UPSServerOptions options);
     // Stops the thread and closes every connection.
     ~UPSServer();
