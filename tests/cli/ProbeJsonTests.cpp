@@ -1,7 +1,5 @@
 #include "Process.h"
 
-#include <nlohmann/json.hpp>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -36,17 +34,6 @@ TEST(ProbeJson, EveryStepIsOneObjectPerLine) {
             R"("inputCurrent":0.5,"inputVoltage":12.34,"load":18,"output12Current":-0.02,"output12Voltage":12.05,)"
             R"("output5Current":0.01,"output5Voltage":5.0,"runtime":9120,"sample":1,"status":69,"temperature":25.0,)"
             R"("type":"sample"})"));
-}
-
-TEST(ProbeJson, LegacyBoardLeavesOutWhatItDoesNotReport) {
-    const auto result = probeJson(boards("legacy.json"), {"--samples", "2"});
-    EXPECT_EQ(result.status, 0);
-    const auto out = lines(result.out);
-    ASSERT_EQ(out.size(), 5U);
-    const auto second = nlohmann::json::parse(out[4]);
-    EXPECT_EQ(second["sample"], 2);
-    EXPECT_FALSE(second.contains("output12Voltage"));
-    EXPECT_EQ(second["inputVoltage"], 12.1);
 }
 
 TEST(ProbeJson, FailuresAreObjectsToo) {

@@ -65,16 +65,13 @@ TEST(UPSProtocol, AnswersReadsToAnyone) {
             {"GET CMDDESC quelmar load.off", "ERR CMD-NOT-SUPPORTED\n"},
             // what is not there
             {"GET VAR quelmar ups.mfr", "ERR VAR-NOT-SUPPORTED\n"},
-            {"GET DESC quelmar ups.mfr", "ERR VAR-NOT-SUPPORTED\n"},
             {"LIST RANGE quelmar \"a b\"", "ERR VAR-NOT-SUPPORTED\n"},
             {"GET VAR ups ups.status", "ERR UNKNOWN-UPS\n"},
             {"LIST VAR Quelmar", "ERR UNKNOWN-UPS\n"},
             // malformed and unknown
             {"GET VAR quelmar", "ERR INVALID-ARGUMENT\n"},
-            {"LIST VAR quelmar ups.status", "ERR INVALID-ARGUMENT\n"},
             {"GET", "ERR INVALID-ARGUMENT\n"},
             {"LIST FOO quelmar", "ERR INVALID-ARGUMENT\n"},
-            {"VER 2", "ERR INVALID-ARGUMENT\n"},
             {"GET VAR \"quelmar ups.status", "ERR INVALID-ARGUMENT\n"},
             {std::string("GET\0VAR", 7), "ERR INVALID-ARGUMENT\n"},
             {"REQ ups.status", "ERR UNKNOWN-COMMAND\n"},
@@ -125,10 +122,8 @@ TEST(UPSProtocol, StaleDataIsRefusedButTheUPSStaysListed) {
              {
                  {"GET VAR quelmar ups.status", "ERR DATA-STALE\n"},
                  {"LIST VAR quelmar", "ERR DATA-STALE\n"},
-                 {"GET VAR quelmar ups.mfr", "ERR DATA-STALE\n"},
                  {"LIST UPS", "BEGIN LIST UPS\nUPS quelmar \"Quelmar DC UPS\"\nEND LIST UPS\n"},
                  {"GET DESC quelmar ups.status", "DESC quelmar ups.status \"UPS status\"\n"},
-                 {"GET VAR ups ups.status", "ERR UNKNOWN-UPS\n"},
              });
 }
 
