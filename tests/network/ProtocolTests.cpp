@@ -54,11 +54,6 @@ TEST(UPSProtocol, AnswersReadsToAnyone) {
             {"GET UPSDESC quelmar", "UPSDESC quelmar \"Quelmar DC UPS\"\n"},
             {"GET NUMLOGINS quelmar", "NUMLOGINS quelmar 2\n"},
             {"GET TRACKING", "OFF\n"},
-            {"LIST CLIENT quelmar",
-             "BEGIN LIST CLIENT quelmar\nCLIENT quelmar 127.0.0.1\nCLIENT quelmar ::1\nEND LIST CLIENT quelmar\n"},
-            // a UPS without writable variables and without commands
-            {"LIST RW quelmar", "BEGIN LIST RW quelmar\nEND LIST RW quelmar\n"},
-            {"LIST CMD quelmar", "BEGIN LIST CMD quelmar\nEND LIST CMD quelmar\n"},
             {"LIST ENUM quelmar ups.status", "BEGIN LIST ENUM quelmar ups.status\nEND LIST ENUM quelmar ups.status\n"},
             {"LIST RANGE quelmar battery.charge",
              "BEGIN LIST RANGE quelmar battery.charge\nEND LIST RANGE quelmar battery.charge\n"},
