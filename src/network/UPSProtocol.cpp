@@ -119,19 +119,26 @@ UPSReply UPSProtocol::answer(UPSSession& session, std::string_view line, const U
         return err("ACCESS-DENIED");
     };
 
-    if (same(command, "VER") && arguments == 0) {
-        return {endpoint_.version + "\n"};
-    }
-    if (same(command, "NETVER") && arguments == 0) {
-        return {std::string(protocolVersion) + "\n"};
-    }
-    if (same(command, "HELP") && arguments == 0) {
-        return {"Commands: HELP VER NETVER GET LIST USERNAME PASSWORD LOGIN LOGOUT STARTTLS\n"};
-    }
-    if (same(command, "STARTTLS") && arguments == 0) {
-        return {err("FEATURE-NOT-CONFIGURED")};
-    }
-    if (same(command, "LOGOUT") && arguments == 0) {
+    // Commands of no argument.
+    for (const char* plain : {"VER", "NETVER", "HELP", "STARTTLS", "LOGOUT"}) {
+        if (!same(command, plain)) {
+            continue;
+        }
+        if (arguments != 0) {
+            return {err("INVALID-ARGUMENT")};
+        }
+        if (same(command, "VER")) {
+            return {endpoint_.version + "\n"};
+        }
+        if (same(command, "NETVER")) {
+            return {std::string(protocolVersion) + "\n"};
+        }
+        if (same(command, "HELP")) {
+            return {"Commands: HELP VER NETVER GET LIST USERNAME PASSWORD LOGIN LOGOUT STARTTLS\n"};
+        }
+        if (same(command, "STARTTLS")) {
+            return {err("FEATURE-NOT-CONFIGURED")};
+        }
         return {"OK Goodbye\n", true};
     }
     if (same(command, "USERNAME") || same(command, "PASSWORD")) {
@@ -158,15 +165,11 @@ UPSReply UPSProtocol::answer(UPSSession& session, std::string_view line, const U
             return {credentials()};
         }
     }
-    if (same(command, "GET") && arguments >= 1) {
-        return {get(words, state, logins)};
-    }
-    if (same(command, "LIST") && arguments >= 1) {
-        return {list(words, state, logins)};
-    }
-    if (same(command, "GET") || same(command, "LIST") || same(command, "VER") || same(command, "NETVER") ||
-        same(command, "HELP") || same(command, "STARTTLS") || same(command, "LOGOUT")) {
-        return {err("INVALID-ARGUMENT")};
+    if (same(command, "GET") || same(command, "LIST")) {
+        if (arguments == 0) {
+            return {err("INVALID-ARGUMENT")};
+        }
+        return {same(command, "GET") ? get(words, state, logins) : list(words, state, logins)};
     }
     return {err("UNKNOWN-COMMAND")};
 }
