@@ -28,8 +28,6 @@ public:
     // A sample of a board not yet connected connects it first.
     std::vector<PowerEvent> sample(const Snapshot& snapshot);
 
-    bool isConnected() const { return connected_; }
-
 private:
     bool connected_ = false;
     std::int64_t status_ = StatusBit::mains;
