@@ -37,6 +37,7 @@ std::string usage() {
            "  --check-feed PATH       verify a signed update feed\n"
            "  --stage-update ARCHIVE VERSION TARGET\n"
            "                          unpack and validate a client update beside TARGET\n"
+           "  --probe ... --json      the probe as JSON lines, one object per line\n"
            "  --help                  print this text\n"
            "  --version               print the version\n"
            "\n"
@@ -67,7 +68,7 @@ int main(const std::vector<std::string>& arguments) {
         return 0;
     }
     if (contains(arguments, "--probe")) {
-        return Modes::probe(arguments);
+        return contains(arguments, "--json") ? Modes::probeJson(arguments) : Modes::probe(arguments);
     }
     if (const auto path = valueAfter(arguments, "--verify-hex")) {
         return Modes::verifyHex(*path);

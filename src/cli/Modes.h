@@ -15,6 +15,9 @@ namespace quelmar::Modes {
 int probe(const std::vector<std::string>& arguments);
 // The same on the HID access that platform() gives; a failure to give it is reported like any other.
 int probe(const std::vector<std::string>& arguments, const std::function<HIDPlatform&()>& platform);
+// "--probe" … "--json": the same steps as JSON lines (board, identity, config, sample; error or problem).
+int probeJson(const std::vector<std::string>& arguments);
+int probeJson(const std::vector<std::string>& arguments, const std::function<HIDPlatform&()>& platform);
 // "--verify-hex" PATH
 int verifyHex(const std::string& path);
 // "--check-feed" PATH

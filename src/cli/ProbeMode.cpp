@@ -1,5 +1,6 @@
 #include "cli/Modes.h"
 #include "cli/Output.h"
+#include "cli/ProbeArguments.h"
 #include "core/BatteryConfig.h"
 #include "core/Report.h"
 #include "core/Snapshot.h"
@@ -17,34 +18,6 @@
 namespace quelmar::Modes {
 
 namespace {
-
-constexpr std::int64_t maxSamples = 3600;
-
-// The sample count: an optional sign and decimal digits, 1 to 3600. Anything else is absent.
-std::optional<std::int64_t> sampleCount(const std::vector<std::string>& arguments) {
-    const auto it = std::find(arguments.begin() + 1, arguments.end(), "--samples");
-    if (it == arguments.end()) {
-        return 1;
-    }
-    if (it + 1 == arguments.end()) {
-        return std::nullopt;
-    }
-    std::string_view text = *(it + 1);
-    bool negative = false;
-    if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-        negative = text[0] == '-';
-        text.remove_prefix(1);
-    }
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    std::int64_t value = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || negative || value < 1 || value > maxSamples) {
-        return std::nullopt; // a count too large for any integer is out of range as well
-    }
-    return value;
-}
 
 // The shortest text that reads back as the same double, always with a fraction part.
 std::string real(std::optional<double> value) {
@@ -100,7 +73,7 @@ int probe(const std::vector<std::string>& arguments) {
 }
 
 int probe(const std::vector<std::string>& arguments, const std::function<HIDPlatform&()>& platform) {
-    const auto samples = sampleCount(arguments);
+    const auto samples = probeSampleCount(arguments);
     if (!samples) {
         Output::line("--samples requires a count from 1 to 3600");
         return 1;

@@ -1,5 +1,6 @@
 #include "Boards.h"
 #include "HexFixtures.h"
+#include "Matchers.h"
 #include "core/IAP.h"
 #include "core/UPSError.h"
 #include "device/HIDSession.h"
@@ -152,6 +153,31 @@ TEST(EmulatedBoard, EnterBootloaderRequestRestartsTheBoardAtTheSameLocation) {
     EXPECT_FALSE(session.info());
 }
 
+TEST(EmulatedBoard, LeavesTheBusAndComesBackWhenTheFaultsSay) {
+    ManualClock clock;
+    auto b = board();
+    b.faults.leaveAfterMilliseconds = 1000;
+    b.faults.returnAfterMilliseconds = 500;
+    auto gone = board("Quelmar DC UPS", 0x01200000, "QM2");
+    gone.faults.leaveAfterMilliseconds = 1000;
+    EmulatedPlatform platform({b, gone}, clock.function());
+    HIDSession session(platform);
+    session.connect(boardID);
+    clock.advance(std::chrono::milliseconds(999));
+    EXPECT_NO_THROW(session.snapshot());
+    EXPECT_THAT(HIDSession::discover(platform), SizeIs(2));
+    clock.advance(std::chrono::milliseconds(1));
+    EXPECT_THAT(HIDSession::discover(platform), IsEmpty());
+    EXPECT_THAT([&] { session.snapshot(); }, ThrowsUPSError("读取 Report 8 失败：0x00000013"));
+    clock.advance(std::chrono::milliseconds(500));
+    ASSERT_THAT(HIDSession::discover(platform), SizeIs(1)); // in APP mode at its place; the other board stays away
+    session.connect(boardID);
+    EXPECT_FALSE(session.device()->bootloader);
+    EXPECT_NO_THROW(session.snapshot());
+    clock.advance(std::chrono::hours(1));
+    EXPECT_THAT(HIDSession::discover(platform), SizeIs(1)); // once
+}
+
 TEST(EmulatedBoard, ReadingInputReportsWaitsForTheTimeout) {
     EmulatedPlatform platform({board()});
     HIDSession session(platform);
@@ -195,7 +221,8 @@ TEST(BoardDescriptionJSON, ReadsEveryMember) {
         "moving": true, "restartMs": 10,
         "faults": {"openStatus": 4294967295, "openFailsOn": "vendor", "getStatus": {"8": 32},
                    "setStatus": {"7": 5}, "replyLength": {"6": 3}, "replyID": {"6": 9},
-                   "readBack": {"capacity": 1, "resistanceMicroOhms": 2, "nominal": 3}}
+                   "readBack": {"capacity": 1, "resistanceMicroOhms": 2, "nominal": 3},
+                   "leaveAfterMs": 86400000, "returnAfterMs": 0}
     }]})");
     ASSERT_THAT(boards, SizeIs(1));
     const auto& b = boards[0];
@@ -223,6 +250,8 @@ TEST(BoardDescriptionJSON, ReadsEveryMember) {
     EXPECT_EQ(b.faults.replyLength.at(6), 3u);
     EXPECT_EQ(b.faults.replyID.at(6), 9);
     EXPECT_EQ(b.faults.readBackNominal, 3);
+    EXPECT_EQ(b.faults.leaveAfterMilliseconds, 86400000);
+    EXPECT_EQ(b.faults.returnAfterMilliseconds, 0);
 }
 
 struct BadDescription {
@@ -261,6 +290,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadDescription{R"({"boards": [{"faults": {"getStatus": {"x": 1}}}]})", "key \"x\" is not a report ID"},
         BadDescription{R"({"boards": [{"faults": {"readBack": {"capacity": 65536}}}]})",
                        "boards[0].faults.readBack.capacity: must lie"},
+        BadDescription{R"({"boards": [{"faults": {"returnAfterMs": 1}}]})",
+                       "boards[0].faults.returnAfterMs: needs \"leaveAfterMs\""},
         BadDescription{R"({"boards": [)", "parse error"}));
 
 TEST(BoardDescriptionJSON, StandardSettingGivesOneAppBoard) {

@@ -254,7 +254,8 @@ Bytes imageFrom(const json& value, const std::string& where, const std::filesyst
 BoardFaults faultsFrom(const json& value, const std::string& where) {
     onlyMembers(value, where,
                 {"openStatus", "openFailsOn", "getStatus", "setStatus", "replyLength", "replyID", "readBack",
-                 "dropReply", "replyStatus", "vanishAfter", "sendBefore", "sendAfter", "delayMs"});
+                 "dropReply", "replyStatus", "vanishAfter", "sendBefore", "sendAfter", "delayMs", "leaveAfterMs",
+                 "returnAfterMs"});
     BoardFaults f;
     constexpr std::int64_t anyStatus = 0xFFFFFFFF;
     const auto status = [&](const json& v, const std::string& w) {
@@ -309,6 +310,15 @@ BoardFaults faultsFrom(const json& value, const std::string& where) {
         f.sendAfter = perPacket(value["sendAfter"], where + ".sendAfter", reports);
     if (value.contains("delayMs"))
         f.delayMilliseconds = integer(value["delayMs"], where + ".delayMs", 0, 60000);
+    constexpr std::int64_t day = 86'400'000;
+    if (value.contains("leaveAfterMs"))
+        f.leaveAfterMilliseconds = integer(value["leaveAfterMs"], where + ".leaveAfterMs", 0, day);
+    if (value.contains("returnAfterMs")) {
+        if (!f.leaveAfterMilliseconds) {
+            fail(where + ".returnAfterMs", "needs \"leaveAfterMs\"");
+        }
+        f.returnAfterMilliseconds = integer(value["returnAfterMs"], where + ".returnAfterMs", 0, day);
+    }
     return f;
 }
 

@@ -62,6 +62,10 @@ struct BoardFaults {
     std::map<std::size_t, std::vector<Bytes>> sendAfter;  // input reports sent right behind it (late duplicates)
     std::int64_t delayMilliseconds = 0;                   // every transfer, either way, takes this long
 
+    // An APP-mode board is off the bus from leaveAfter after its start until returnAfter later (for good without it).
+    std::optional<std::int64_t> leaveAfterMilliseconds;
+    std::optional<std::int64_t> returnAfterMilliseconds;
+
     bool operator==(const BoardFaults&) const = default;
 };
 

@@ -75,7 +75,28 @@ std::unique_ptr<EmulatedFirmware> EmulatedBoard::firmwareFor(BoardMode mode) {
     return std::make_unique<EmulatedApp>();
 }
 
+void EmulatedBoard::leaveWhenDue() {
+    const auto& faults = description_.faults;
+    if (leaveDone_ || !faults.leaveAfterMilliseconds || mode_ != BoardMode::app || backAt_) {
+        return;
+    }
+    const auto leaveAt = start_ + std::chrono::milliseconds(*faults.leaveAfterMilliseconds);
+    const auto returnAt = faults.returnAfterMilliseconds
+                              ? leaveAt + std::chrono::milliseconds(*faults.returnAfterMilliseconds)
+                              : std::chrono::steady_clock::time_point::max();
+    const auto t = now();
+    if (t < leaveAt) {
+        return;
+    }
+    leaveDone_ = true;
+    if (t < returnAt) {
+        ++epoch_;
+        backAt_ = returnAt;
+    }
+}
+
 bool EmulatedBoard::attached() {
+    leaveWhenDue();
     if (backAt_ && now() >= *backAt_) {
         backAt_.reset();
     }

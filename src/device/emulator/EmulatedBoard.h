@@ -70,6 +70,8 @@ public:
 
 private:
     static std::unique_ptr<EmulatedFirmware> firmwareFor(BoardMode mode);
+    // Takes the board off the bus when the description's leave time has come.
+    void leaveWhenDue();
 
     BoardDescription description_;
     std::size_t index_;
@@ -84,6 +86,7 @@ private:
     bool appValid_ = true;
     std::vector<Bytes> packets_;
     std::size_t opens_ = 0;
+    bool leaveDone_ = false; // the leave fault has had its turn
 };
 
 } // namespace quelmar
