@@ -5,6 +5,7 @@
 #include "controller/QuitSignals.h"
 #include "core/UPSError.h"
 #include "device/choice/SystemHID.h"
+#include "history/HistoryFile.h"
 #include "views/Icons.h"
 #include "views/MainWindow.h"
 #include "views/QtDialogs.h"
@@ -93,6 +94,7 @@ int application(const std::vector<std::string>& arguments) {
     setup.platform = platform;
     setup.dialogs = &dialogs;
     setup.arguments = arguments;
+    setup.history = HistoryFile::defaultPath();
     AppModel model(std::move(setup));
     // A signal during a flash waits for the image to be written and verified.
     QuitSignals quitSignals;

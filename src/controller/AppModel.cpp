@@ -7,6 +7,7 @@
 #include "controller/USBWorker.h"
 #include "core/BatteryForm.h"
 #include "core/UPSError.h"
+#include "history/HistoryRecorder.h"
 #include "install/AppMetadata.h"
 #include "system/Files.h"
 
@@ -24,6 +25,26 @@ namespace {
 // The resistance in milliohms with exactly three decimals, from whole micro-ohms: exact, whatever the locale.
 QString milliOhmsText(std::int64_t microOhms) {
     return QStringLiteral("%1.%2").arg(microOhms / 1000).arg(microOhms % 1000, 3, 10, QLatin1Char('0'));
+}
+
+// The history's kind of a power event, and how the window says it.
+std::pair<HistoryEventKind, QString> historyOf(PowerEvent event) {
+    switch (event) {
+    case PowerEvent::connected:
+        return {HistoryEventKind::boardConnected, QStringLiteral("设备已连接")};
+    case PowerEvent::lost:
+        return {HistoryEventKind::boardLost, QStringLiteral("设备已断开")};
+    case PowerEvent::mainsLost:
+        return {HistoryEventKind::mainsLost, QStringLiteral("市电中断，电池供电")};
+    case PowerEvent::mainsRestored:
+        return {HistoryEventKind::mainsRestored, QStringLiteral("市电恢复")};
+    case PowerEvent::batteryLow:
+        return {HistoryEventKind::batteryLowRaised, QStringLiteral("电量低")};
+    case PowerEvent::shutdownImminent:
+    case PowerEvent::shutdownStarted:
+        break;
+    }
+    return {HistoryEventKind::shutdownImminentRaised, QStringLiteral("即将关机")};
 }
 
 bool deniedAccess(const std::exception& error) {
@@ -46,15 +67,32 @@ AppModel::AppModel(Setup setup, QObject* parent)
     , installTarget_(std::move(setup.installTarget))
     , launchInstaller_(std::move(setup.launchInstaller))
     , updatesDirectory_(setup.updates.directory)
+    , readOnly_(setup.readOnly)
     , transients_(std::make_shared<Transients>())
     , worker_(std::make_unique<USBWorker>(*setup.platform, this, timing_.bootReplyDeadline))
-    , updates_(std::make_unique<UpdateService>(std::move(setup.updates))) {}
+    , updates_(std::make_unique<UpdateService>(std::move(setup.updates))) {
+    if (setup.history) {
+        HistoryRecorder::Setup history;
+        history.file = *setup.history;
+        history.clock = clock_;
+        history.onFailure = [this](const HistoryFailure& failure) {
+            const auto text = failure.kind == HistoryFailure::Kind::setAside
+                                  ? QStringLiteral("历史记录文件已损坏，已改名保留为 %1，并重新开始记录")
+                                        .arg(QString::fromStdString(failure.setAsideAs.string()))
+                                  : QStringLiteral("历史记录无法写入：%1").arg(QString::fromStdString(failure.reason));
+            QMetaObject::invokeMethod(
+                this, [this, text] { reportHistoryFailure(text); }, Qt::QueuedConnection);
+        };
+        history_ = std::make_unique<HistoryRecorder>(std::move(history));
+    }
+}
 
 AppModel::~AppModel() {
     // Their last jobs may still make files (a stage being unpacked): those go with everything else left.
     updates_.reset();
     worker_.reset();
     transients_->removeAll();
+    history_.reset();
 }
 
 // ---- state
@@ -259,9 +297,11 @@ void AppModel::start() {
     }
     started_ = true;
     log(QStringLiteral("Quelmar 原生版 ") + QString::fromStdString(version_));
-    NativeInstaller::acknowledgeLaunch(arguments_);
-    tidyEarlierUpdates();
-    checkUpdates(false);
+    if (!readOnly_) {
+        NativeInstaller::acknowledgeLaunch(arguments_);
+        tidyEarlierUpdates();
+        checkUpdates(false);
+    }
     pollLoop(QPointer<AppModel>(this));
 }
 
@@ -295,7 +335,7 @@ QCoro::Task<> AppModel::pollLoop(QPointer<AppModel> model) {
 }
 
 bool AppModel::updateCheckDue() const {
-    return (!lastCheck_ || clock_() - *lastCheck_ >= timing_.updateInterval) && !checking_ && !operation_;
+    return !readOnly_ && (!lastCheck_ || clock_() - *lastCheck_ >= timing_.updateInterval) && !checking_ && !operation_;
 }
 
 QCoro::Task<> AppModel::poll() {
@@ -334,6 +374,14 @@ QCoro::Task<> AppModel::poll() {
                 throw UPSError("USB 已断开，等待重新连接");
             }
             if (it->bootloader != connected_->bootloader) {
+                if (readOnly_ && it->bootloader) {
+                    // Another program is upgrading it: a monitor keeps its hands off until it is back.
+                    clearConnection();
+                    setConnectionText(QStringLiteral("Bootloader 模式"));
+                    auto closing = closeSession();
+                    co_await closing;
+                    co_return;
+                }
                 auto reconnect = worker_->connect(it->id);
                 apply(co_await reconnect);
             }
@@ -341,7 +389,7 @@ QCoro::Task<> AppModel::poll() {
                 auto sampling = worker_->run([](HIDSession& session) { return session.snapshot(); });
                 auto sample = co_await sampling;
                 if (!operation_) {
-                    setSnapshot(std::move(sample));
+                    takeSample(std::move(sample));
                 }
             }
             co_return;
@@ -362,6 +410,10 @@ QCoro::Task<> AppModel::poll() {
         }
         if (target == found.end()) {
             setConnectionText(QStringLiteral("发现多台设备，请选择后连接"));
+            co_return;
+        }
+        if (readOnly_ && target->bootloader) {
+            setConnectionText(QStringLiteral("Bootloader 模式"));
             co_return;
         }
         auto connecting = worker_->connect(target->id);
@@ -419,9 +471,39 @@ void AppModel::apply(const Connection& connection) {
         QStringLiteral(" · 固件 ") +
         (connection.info ? QString::fromStdString(connection.info->software) : QStringLiteral("未知")));
     refreshFirmware();
+    // A board in bootloader mode has no power to report: for monitoring it is away.
+    raise(connection.device.bootloader ? powerEvents_.lost() : powerEvents_.connected());
+}
+
+void AppModel::takeSample(Snapshot sample) {
+    if (history_ && connected_) {
+        history_->record(HistoryBoard{connected_->id, connected_->serial}, sample);
+    }
+    setSnapshot(sample);
+    raise(powerEvents_.sample(sample));
+}
+
+void AppModel::raise(const std::vector<PowerEvent>& events) {
+    for (const auto event : events) {
+        const auto [kind, text] = historyOf(event);
+        record(kind, text);
+        emit powerEventRaised(event);
+    }
+}
+
+void AppModel::record(HistoryEventKind kind, const QString& text) {
+    if (history_ && connected_) {
+        history_->record(HistoryBoard{connected_->id, connected_->serial}, kind, text.toStdString());
+    }
+}
+
+void AppModel::reportHistoryFailure(const QString& text) {
+    log(text);
 }
 
 void AppModel::clearConnection() {
+    // Said while the board is still known, so that the history knows whose loss it was.
+    raise(powerEvents_.lost());
     setConnected(std::nullopt);
     setInfo(std::nullopt);
     setSnapshot(std::nullopt);
@@ -495,6 +577,7 @@ QCoro::Task<> AppModel::writeConfigSteps(BatteryConfig config) {
     auto writing = worker_->run([config](HIDSession& session) { session.writeConfig(config); });
     co_await writing;
     log(QStringLiteral("电池参数写入及读回验证通过"));
+    record(HistoryEventKind::batteryParametersWritten, QStringLiteral("电池参数写入及读回验证通过"));
 }
 
 void AppModel::postProgress(double fraction, std::optional<std::string> text) {

@@ -5,6 +5,7 @@
 #include "controller/Timing.h"
 #include "core/DeviceInfo.h"
 #include "core/FirmwareImage.h"
+#include "core/PowerEvents.h"
 #include "core/Snapshot.h"
 #include "core/UpdateFeed.h"
 
@@ -24,7 +25,9 @@
 namespace quelmar {
 
 class Dialogs;
+class HistoryRecorder;
 class Transients;
+enum class HistoryEventKind;
 class UpdateService;
 class USBWorker;
 struct StagedUpdate;
@@ -187,6 +190,9 @@ signals:
     void accessDeniedChanged();
     void hidProblemChanged();
     void installNoticeChanged();
+    // What happened to the connected board's power, once per change: connected, lost, mains lost and restored,
+    // battery low, shutdown imminent.
+    void powerEventRaised(quelmar::PowerEvent event);
 
 private:
     // What a workflow does with the connection when it fails, besides reporting the message.
@@ -234,6 +240,12 @@ private:
 
     void apply(const Connection& connection);
     void clearConnection();
+    // A new sample of the connected board: shown, recorded, and its power events raised.
+    void takeSample(Snapshot sample);
+    void raise(const std::vector<PowerEvent>& events);
+    // Writes an event of the connected board (or the one given) into the history, when there is one.
+    void record(HistoryEventKind kind, const QString& text);
+    void reportHistoryFailure(const QString& text);
     // Logs a failed workflow's message and shows it.
     void fail(const std::string& message);
     bool updateCheckDue() const;
@@ -306,6 +318,7 @@ private:
     bool pollingCancelled_ = false;
     bool quitDeferred_ = false;
     std::optional<std::string> loopFailure_; // the last failure of the poll loop itself, logged once
+    PowerEvents powerEvents_;
     std::optional<std::chrono::system_clock::time_point> lastCheck_; // none: never, the distant past
 
     Dialogs& dialogs_;
@@ -316,11 +329,14 @@ private:
     const std::function<std::filesystem::path()> installTarget_;
     const std::function<void(const StagedUpdate&)> launchInstaller_;
     const std::filesystem::path updatesDirectory_;
+    // Only looks: never connects to a board in bootloader mode, never checks for or tidies updates.
+    const bool readOnly_;
     // Files a running workflow downloaded or staged; whatever is left when the controller goes is removed.
     const std::shared_ptr<Transients> transients_;
     // Both own threads that post back to this object; they are destroyed, and their threads joined, first.
     std::unique_ptr<USBWorker> worker_;
     std::unique_ptr<UpdateService> updates_;
+    std::unique_ptr<HistoryRecorder> history_; // none: nothing is recorded
 };
 
 } // namespace quelmar

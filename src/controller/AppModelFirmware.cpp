@@ -5,6 +5,7 @@
 #include "controller/USBWorker.h"
 #include "core/IAP.h"
 #include "core/UPSError.h"
+#include "history/HistoryRecord.h"
 #include "system/Files.h"
 
 #include <cstdio>
@@ -138,6 +139,9 @@ QCoro::Task<> AppModel::flashSteps(FirmwareImage image, std::string id) {
     auto waiting = waitForMode(id, false);
     apply(co_await waiting);
     log(QStringLiteral("设备已恢复 APP 模式"));
+    record(HistoryEventKind::firmwareFlashed,
+           QStringLiteral("固件已写入：") + firmwareName_ +
+               (info_ ? QStringLiteral("，设备固件 ") + QString::fromStdString(info_->software) : QString()));
 }
 
 } // namespace quelmar

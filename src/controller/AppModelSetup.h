@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,10 @@ struct AppModel::Setup {
     std::function<void(const StagedUpdate&)> launchInstaller = [](const StagedUpdate& update) {
         NativeInstaller::launch(update);
     };
+    // The telemetry history's file; none records nothing. The application passes HistoryFile::defaultPath().
+    std::optional<std::filesystem::path> history{};
+    // A monitor that only looks (the headless mode): no board in bootloader mode is connected, no update checked.
+    bool readOnly = false;
 };
 
 } // namespace quelmar

@@ -1,4 +1,6 @@
 #include "ControllerFixture.h"
+#include "core/StatusBits.h"
+#include "history/HistoryStore.h"
 
 #include <algorithm>
 
@@ -178,4 +180,36 @@ TEST_F(Connecting, ThePollLoopEndsWithTheController) {
     QTimer::singleShot(7, [this] { model.reset(); });
     ASSERT_TRUE(waitUntil([&] { return model == nullptr; }));
     QTest::qWait(60);
+}
+
+TEST_F(Connecting, RaisesEachPowerChangeOnceAndRecordsSamplesAndEvents) {
+    AppModel::Setup setup;
+    setup.history = home / "history.sqlite";
+    make({testBoard()}, std::move(setup));
+    std::vector<PowerEvent> raised;
+    QObject::connect(model.get(), &AppModel::powerEventRaised, [&](PowerEvent event) { raised.push_back(event); });
+    run(model->poll()); // connects
+    run(model->poll()); // on mains
+    auto onBattery = platform->withBoard(0, [](EmulatedBoard& b) { return b.telemetry(); });
+    onBattery.status = StatusBit::discharging | StatusBit::batteryLow;
+    platform->withBoard(0, [&](EmulatedBoard& b) { b.setTelemetry(onBattery); });
+    now += std::chrono::seconds(1);
+    run(model->poll());
+    now += std::chrono::seconds(1);
+    run(model->poll()); // the same state again: nothing new
+    unplug(0);
+    run(model->poll());
+    EXPECT_THAT(raised,
+                ElementsAre(PowerEvent::connected, PowerEvent::mainsLost, PowerEvent::batteryLow, PowerEvent::lost));
+    model.reset(); // writes what is queued
+    HistoryStore store(home / "history.sqlite");
+    const HistoryBoard board{idOf(), "QM1"};
+    const auto day = std::chrono::floor<std::chrono::seconds>(now);
+    EXPECT_EQ(store.samples(board, day - std::chrono::hours(1), day).size(), 3u);
+    std::vector<HistoryEventKind> kinds;
+    for (const auto& event : store.events(board, day - std::chrono::hours(1), day)) {
+        kinds.push_back(event.kind);
+    }
+    EXPECT_THAT(kinds, ElementsAre(HistoryEventKind::boardConnected, HistoryEventKind::mainsLost,
+                                   HistoryEventKind::batteryLowRaised, HistoryEventKind::boardLost));
 }
