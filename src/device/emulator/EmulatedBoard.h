@@ -38,6 +38,7 @@ public:
     void restartInto(BoardMode mode);
     // Leaves the bus for good, as an unplugged board does.
     void leaveBus();
+    bool gone() const { return backAt_ == std::chrono::steady_clock::time_point::max(); }
 
     // The interfaces as the platform lists them now (empty while off the bus).
     std::vector<HIDInterface> enumerate();
