@@ -15,6 +15,8 @@ namespace quelmar::Modes {
 int probe(const std::vector<std::string>& arguments);
 // The same on the HID access that platform() gives; a failure to give it is reported like any other.
 int probe(const std::vector<std::string>& arguments, const std::function<HIDPlatform&()>& platform);
+// "--probe" … "--record" FILE: the probe, and a description of the boards it saw, replayable with QUELMAR_SIMULATOR.
+int probeRecording(const std::vector<std::string>& arguments, const std::string& file);
 // "--verify-hex" PATH
 int verifyHex(const std::string& path);
 // "--check-feed" PATH

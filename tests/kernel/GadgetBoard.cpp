@@ -23,6 +23,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 using namespace quelmar;
@@ -134,6 +135,11 @@ public:
             if (board_.epoch() != epoch_) {
                 return;
             }
+            if (type == ReportType::output && report.size() > 1 && report[1] != 0x80 && report[1] != 0x82) {
+                char text[48];
+                std::snprintf(text, sizeof text, "bootloader command %02x", report[1]);
+                gadgetLog(text);
+            }
             if (const auto status = board_.setReport(roles_.at(interface), type, report); status != 0) {
                 gadgetLog("a report " + std::to_string(report.empty() ? 0 : report[0]) +
                           " the board refuses (status " + std::to_string(status) +
@@ -146,19 +152,19 @@ public:
 
     std::optional<Bytes> nextInputReport(std::size_t interface, std::chrono::steady_clock::time_point then) override {
         std::unique_lock lock(mutex_);
-        while (board_.epoch() == epoch_) {
-            Bytes buffer(256, 0);
-            const auto result = board_.nextInputReport(roles_.at(interface), buffer);
-            if (result.length != 0) {
-                buffer.resize(std::min(result.length, buffer.size()));
-                sending_ = true;
-                return buffer;
+        while (std::chrono::steady_clock::now() < then) {
+            // After a restart nothing more is sent in this registration; the wait goes on, so as not to spin.
+            std::optional<std::chrono::steady_clock::time_point> due;
+            if (board_.epoch() == epoch_) {
+                Bytes buffer(256, 0);
+                const auto result = board_.nextInputReport(roles_.at(interface), buffer);
+                if (result.length != 0) {
+                    buffer.resize(std::min(result.length, buffer.size()));
+                    sending_ = true;
+                    return buffer;
+                }
+                due = board_.nextInputDue(roles_.at(interface));
             }
-            const auto now = std::chrono::steady_clock::now();
-            if (now >= then) {
-                break;
-            }
-            const auto due = board_.nextInputDue(roles_.at(interface));
             changed_.wait_until(lock, due ? std::min(*due, then) : then);
         }
         return std::nullopt;
@@ -248,6 +254,15 @@ int main(int argc, char** argv) {
         action.sa_handler = onTerminate;
         sigaction(SIGTERM, &action, nullptr);
         sigaction(SIGINT, &action, nullptr);
+
+        // A board has a processor of its own: it takes a request as soon as it arrives. So does the gadget, on the
+        // guest's one CPU, before the host's next request. Otherwise gadgetfs, which completes a SET_REPORT's data
+        // stage on its own, drops that data when the next request comes before the program has read it.
+        sched_param priority{};
+        priority.sched_priority = 10;
+        if (sched_setscheduler(0, SCHED_FIFO, &priority) != 0) {
+            gadgetLog("no real-time priority: requests that follow a SET_REPORT at once may find it lost");
+        }
 
         while (board.waitUntilBack()) {
             {

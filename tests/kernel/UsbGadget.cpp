@@ -13,6 +13,8 @@
 #include <linux/usb/ch9.h>
 #include <linux/usb/gadgetfs.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
 namespace quelmar::test {
@@ -61,6 +63,8 @@ void gadgetLog(const std::string& text) {
                  text.c_str());
 }
 
+extern "C" void interrupted(int) {}
+
 UsbGadget::UsbGadget(const std::filesystem::path& gadgetfs, GadgetLayout layout, GadgetDevice& device)
     : layout_(std::move(layout))
     , device_(device)
@@ -70,12 +74,16 @@ UsbGadget::UsbGadget(const std::filesystem::path& gadgetfs, GadgetLayout layout,
     }
     std::size_t outs = 0;
     for (std::size_t i = 0; i < layout_.interfaces.size(); ++i) {
-        endpoints_.push_back({inEndpoints[i].name, inEndpoints[i].address, i, -1, {}});
+        endpoints_.emplace_back(inEndpoints[i].name, inEndpoints[i].address, i);
         if (layout_.interfaces[i].outEndpoint) {
-            endpoints_.push_back({outEndpoints[outs].name, outEndpoints[outs].address, i, -1, {}});
+            endpoints_.emplace_back(outEndpoints[outs].name, outEndpoints[outs].address, i);
             ++outs;
         }
     }
+
+    struct sigaction action{};
+    action.sa_handler = interrupted; // without SA_RESTART: a blocked transfer returns EINTR
+    sigaction(SIGUSR1, &action, nullptr);
 
     std::filesystem::path udc;
     for (const auto& entry : std::filesystem::directory_iterator(gadgetfs)) {
@@ -114,17 +122,26 @@ UsbGadget::UsbGadget(const std::filesystem::path& gadgetfs, GadgetLayout layout,
 }
 
 UsbGadget::~UsbGadget() {
+    gadgetLog("unregistering");
     stopping_ = true;
-    // Closing ep0 unregisters the gadget: the device leaves the bus, and transfers blocked on its endpoints end.
-    ::close(ep0_);
+    // gadgetfs unregisters (closing ep0) only once no transfer waits on an endpoint: a thread blocked in one holds the
+    // endpoint's lock that unregistering takes. A signal interrupts the wait; repeated, in case it came too early.
     for (auto& endpoint : endpoints_) {
-        if (endpoint.thread.joinable()) {
-            endpoint.thread.join();
+        if (!endpoint.thread.joinable()) {
+            continue;
         }
+        while (!endpoint.finished) {
+            pthread_kill(endpoint.thread.native_handle(), SIGUSR1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        endpoint.thread.join();
+    }
+    for (auto& endpoint : endpoints_) {
         if (endpoint.fd >= 0) {
             ::close(endpoint.fd);
         }
     }
+    ::close(ep0_); // the device leaves the bus
     gadgetLog("unregistered");
 }
 
@@ -301,8 +318,10 @@ void UsbGadget::enableEndpoints() {
             gadgetLog("configure " + path.string() + ": " + std::strerror(errno));
             continue;
         }
-        endpoint.thread = (endpoint.address & USB_DIR_IN) ? std::thread([this, &endpoint] { pumpIn(endpoint); })
-                                                           : std::thread([this, &endpoint] { pumpOut(endpoint); });
+        endpoint.thread = std::thread([this, &endpoint] {
+            (endpoint.address & USB_DIR_IN) ? pumpIn(endpoint) : pumpOut(endpoint);
+            endpoint.finished = true;
+        });
     }
 }
 
@@ -315,6 +334,9 @@ void UsbGadget::pumpIn(Endpoint& endpoint) {
         }
         // Blocks until the host polls the endpoint, which it does while the interface's hidraw node is open.
         if (::write(endpoint.fd, report->data(), report->size()) < 0) {
+            if (errno == EINTR && !stopping_) {
+                continue;
+            }
             if (!stopping_) {
                 gadgetLog(std::string("input report: ") + std::strerror(errno));
             }
@@ -329,7 +351,7 @@ void UsbGadget::pumpOut(Endpoint& endpoint) {
     while (!stopping_) {
         const auto n = ::read(endpoint.fd, buffer, sizeof buffer);
         if (n < 0) {
-            if (errno == EINTR) {
+            if (errno == EINTR && !stopping_) {
                 continue;
             }
             if (!stopping_) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <optional>
 #include <string>
 #include <thread>
@@ -71,6 +72,7 @@ private:
         std::size_t interface;
         int fd = -1;
         std::thread thread;
+        std::atomic<bool> finished{false};
     };
 
     Bytes configuration() const;
@@ -86,7 +88,7 @@ private:
     GadgetDevice& device_;
     std::filesystem::path gadgetfs_;
     int ep0_ = -1;
-    std::vector<Endpoint> endpoints_;
+    std::list<Endpoint> endpoints_; // its threads hold references to their element
     bool enabled_ = false;
     std::atomic<bool> stopping_{false};
 };

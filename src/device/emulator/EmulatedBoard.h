@@ -8,9 +8,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quelmar {
@@ -69,6 +73,8 @@ public:
 
 private:
     static std::unique_ptr<EmulatedFirmware> firmwareFor(BoardMode mode);
+    // The description's next recorded answer to this read, while one applies.
+    std::optional<EmulatedFirmware::Reply> replay(InterfaceRole on, ReportType type, std::uint8_t id);
 
     BoardDescription description_;
     std::size_t index_;
@@ -83,6 +89,8 @@ private:
     bool appValid_ = true;
     std::vector<Bytes> packets_;
     std::size_t opens_ = 0;
+    std::map<std::tuple<InterfaceRole, ReportType, std::uint8_t>, std::size_t> replayed_; // answers given per read
+    std::set<std::uint8_t> written_; // feature reports written since the start, no longer replayed
 };
 
 } // namespace quelmar

@@ -15,7 +15,8 @@ for m in virtio_pci 9pnet_virtio 9p usbhid hid-generic dummy_hcd gadgetfs; do
 done
 mkdir -p /dev/gadget && mount -t gadgetfs gadgetfs /dev/gadget
 options=trans=virtio,version=9p2000.L,msize=262144
-mount -t 9p -o $options,ro hostroot /host || echo "guest: the host's root cannot be mounted"
+# The host's root does not change under the guest: its pages may be cached.
+mount -t 9p -o $options,ro,cache=loose hostroot /host || echo "guest: the host's root cannot be mounted"
 for d in dev sys proc; do mount --rbind /$d /host/$d; done
 mount -t tmpfs tmp /host/tmp
 mount -t tmpfs run /host/run
