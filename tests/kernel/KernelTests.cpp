@@ -350,6 +350,33 @@ TEST_F(KernelTest, TheControllerSeesAnUnpluggedBoardGone) {
     waitFor([&] { return !model->polling(); });
 }
 
+// The kernel adds and removes a board's interfaces one at a time; discovery lists the board whole or not at all.
+TEST_F(KernelTest, ABoardIsListedWholeWhileItsInterfacesComeAndGo) {
+    const auto description = describe(directory, "board.json", R"({"boards": [{"serial": "QM1"}]})");
+    std::vector<std::string> partial;
+    const auto watch = [&](const std::function<bool(std::size_t)>& done) {
+        for (const auto until = std::chrono::steady_clock::now() + 10s; std::chrono::steady_clock::now() < until;) {
+            const auto devices = HIDSession::discover(hid);
+            for (const auto& device : devices) {
+                if (!device.power || device.vendor.primaryUsagePage != Board::vendorUsagePage) {
+                    partial.push_back(device.id + " without one of its interfaces");
+                }
+            }
+            if (done(devices.size())) {
+                return;
+            }
+        }
+        partial.push_back("the board did not come or go within 10 s");
+    };
+    for (int round = 0; round < 4; ++round) {
+        Gadget plugged(description);
+        watch([](std::size_t boards) { return boards == 1; });
+        plugged.unplug();
+        watch([](std::size_t boards) { return boards == 0; });
+    }
+    EXPECT_THAT(partial, testing::IsEmpty());
+}
+
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     testing::InitGoogleMock(&argc, argv);
