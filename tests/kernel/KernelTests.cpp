@@ -7,6 +7,7 @@
 #include "controller/AppModel.h"
 #include "controller/Dialogs.h"
 #include "core/BatteryConfig.h"
+#include "core/IAP.h"
 #include "core/UPSError.h"
 #include "device/HIDSession.h"
 #include "device/HidapiPlatform.h"
@@ -238,6 +239,74 @@ INSTANTIATE_TEST_SUITE_P(
     Boards, ConfigWrite,
     testing::Values(ConfigCase{"Kept", "", std::nullopt},
                     ConfigCase{"Altered", R"("readBack": {"resistanceMicroOhms": 46000})", "参数写入后读回不一致，请重新读取"}),
+    [](const auto& test) { return test.param.name; });
+
+// ---- Flashing with the board's faults: the kernel path ends as the in-process emulator does
+
+struct FlashCase {
+    std::string name;
+    std::string faults;
+    std::string outcome;                   // on the emulator
+    std::vector<std::string> onTheKernel{}; // when it differs: each outcome the kernel's timing allows
+};
+
+void PrintTo(const FlashCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+// A whole bootloader reply with this status, as JSON.
+std::string reply(int status) {
+    std::string out = "[1, " + std::to_string(status);
+    for (std::size_t i = 2; i < IAP::packetSize; ++i) {
+        out += ", 0";
+    }
+    return out + "]";
+}
+
+class FlashFaults : public KernelTest, public testing::WithParamInterface<FlashCase> {};
+
+TEST_P(FlashFaults, EndAsOnTheEmulator) {
+    const auto json = R"({"boards": [{"serial": "QM1", "bootloader": true, "restartMs": 100, "faults": {)" +
+                      GetParam().faults + "}}]}";
+    const FirmwareImage image(intelHex(static_cast<std::uint32_t>(FirmwareImage::start), patternBytes(200)));
+    const auto flash = [&](HIDPlatform& platform, const std::string& id) -> std::string {
+        HIDSession session(platform, 1s);
+        session.connect(id);
+        try {
+            session.flash(image, [](double, const std::string&) {});
+            return "flashed";
+        } catch (const UPSError& e) {
+            return e.message();
+        }
+    };
+    EmulatedPlatform emulated(BoardDescription::parse(json));
+    const auto onTheEmulator = flash(emulated, HIDSession::discover(emulated).at(0).id);
+    plug(describe(directory, "board.json", json));
+    const auto onTheKernel = flash(hid, board.id);
+    EXPECT_EQ(onTheEmulator, GetParam().outcome);
+    if (GetParam().onTheKernel.empty()) {
+        EXPECT_EQ(onTheKernel, onTheEmulator);
+    } else {
+        EXPECT_THAT(GetParam().onTheKernel, testing::Contains(onTheKernel));
+    }
+}
+
+// 200 bytes: packets 1 (open), 2 to 5 (write), 6 to 9 (verify), 10 (seal), 11 (end).
+INSTANTIATE_TEST_SUITE_P(
+    Boards, FlashFaults,
+    testing::Values(FlashCase{"Flashes", "", "flashed"},
+                    FlashCase{"SlowTransfers", R"("delayMs": 20)", "flashed"},
+                    FlashCase{"NoReply", R"("dropReply": 3)", "Bootloader 应答超时；已停止烧录，请重新连接后重试"},
+                    FlashCase{"BadStatus", R"("replyStatus": {"4": 7})", "Bootloader 返回错误：7"},
+                    FlashCase{"StrayReportsAhead", R"("sendBefore": {"3": [[2, 0], [1], )" + reply(5) + "]}",
+                              "Bootloader 返回错误：5"},
+                    FlashCase{"LateDuplicate", R"("sendAfter": {"3": [)" + reply(9) + "]}", "flashed"},
+                    // The board leaves once its answer has been read. On the bus the next packet usually reaches it
+                    // before it has gone, and then nothing answers.
+                    FlashCase{"Vanishes",
+                              R"("vanishAfter": 3)",
+                              "写入 USB Report 1 失败：0x00000013",
+                              {"Bootloader 应答超时；已停止烧录，请重新连接后重试", "写入 USB Report 1 失败：0x00000013"}}),
     [](const auto& test) { return test.param.name; });
 
 // ---- A full upgrade through the controller
