@@ -78,7 +78,8 @@ const RecordingHID::Read* firstRead(const std::vector<RecordingHID::Read>& reads
 }
 
 json boardOf(const USBDevice& device, const std::vector<HIDInterface>& seen,
-             const std::vector<RecordingHID::Read>& reads) {
+             const std::vector<RecordingHID::Read>& reads,
+             const std::vector<std::pair<std::string, HIDStatus>>& openFailures) {
     json board = {{"product", device.product}, {"serial", device.serial},
                   {"location", device.vendor.location.value_or(0)}, {"bootloader", device.bootloader}};
     const auto productID = device.vendor.productID.value_or(0);
@@ -131,6 +132,13 @@ json boardOf(const USBDevice& device, const std::vector<HIDInterface>& seen,
         replies.push_back(std::move(reply));
     }
     board["reports"] = std::move(replies);
+    // A board that could not be opened is described as refusing to open.
+    for (const auto& [path, status] : openFailures) {
+        if (path == device.vendor.path || (device.power && path == device.power->path)) {
+            board["faults"] = {{"openStatus", static_cast<std::uint32_t>(status)}, {"openFailsOn", roleOf(path)}};
+            break;
+        }
+    }
     return board;
 }
 
@@ -150,6 +158,8 @@ HIDOpenResult RecordingHID::open(const HIDInterface& interface) {
     auto result = platform_.open(interface);
     if (result.device) {
         result.device = std::make_unique<RecordingDevice>(std::move(result.device), interface.path, reads_);
+    } else {
+        openFailures_.emplace_back(interface.path, result.status);
     }
     return result;
 }
@@ -158,7 +168,7 @@ std::string RecordingHID::description() const {
     SeenHID seen(seen_);
     json boards = json::array();
     for (const auto& device : HIDSession::discover(seen)) {
-        boards.push_back(boardOf(device, seen_, reads_));
+        boards.push_back(boardOf(device, seen_, reads_, openFailures_));
     }
     return json{{"boards", boards}}.dump(2) + "\n";
 }

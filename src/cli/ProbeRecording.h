@@ -3,6 +3,7 @@
 #include "device/HIDPlatform.h"
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quelmar {
@@ -33,6 +34,7 @@ private:
     HIDPlatform& platform_;
     std::vector<HIDInterface> seen_; // every interface enumerated, first sighting first
     std::vector<Read> reads_;        // in the order they were made; shared with the open devices
+    std::vector<std::pair<std::string, HIDStatus>> openFailures_; // path and status
 };
 
 } // namespace quelmar

@@ -92,8 +92,8 @@ struct BoardDescription {
     std::int64_t restartMilliseconds = 500;  // how long the board stays off the bus when it restarts
     Bytes image;                             // the APP image it holds; empty: not modelled
     BoardFaults faults;
-    // Replayed in their order (the last one again and again) while the board is in the mode it starts in, in place
-    // of what it would answer itself; a report written since is answered by the board.
+    // Replayed in their order (the last one again and again) in place of what the board would answer itself, until
+    // it first restarts; a report written since is answered by the board.
     std::vector<RecordedReply> reports;
 
     static Snapshot defaultTelemetry();

@@ -175,8 +175,8 @@ HIDStatus EmulatedBoard::setReport(InterfaceRole on, ReportType type, ByteView r
 
 std::optional<EmulatedFirmware::Reply> EmulatedBoard::replay(InterfaceRole on, ReportType type, std::uint8_t id) {
     const auto& recorded = description_.reports;
-    if (recorded.empty() || mode_ != (description_.bootloader ? BoardMode::bootloader : BoardMode::app) ||
-        (type == ReportType::feature && written_.contains(id))) {
+    // The recording is of the board as it was before it first restarted or left.
+    if (recorded.empty() || epoch_ != 1 || (type == ReportType::feature && written_.contains(id))) {
         return std::nullopt;
     }
     const auto matches = [&](const RecordedReply& r) { return r.interface == on && r.type == type && r.id == id; };
