@@ -241,6 +241,48 @@ INSTANTIATE_TEST_SUITE_P(
                     ConfigCase{"Altered", R"("readBack": {"resistanceMicroOhms": 46000})", "参数写入后读回不一致，请重新读取"}),
     [](const auto& test) { return test.param.name; });
 
+// ---- Reading a report the board answers oddly: the same outcome as on the emulator
+
+struct ReadCase {
+    std::string name;
+    std::string faults;
+    std::string outcome;
+};
+
+void PrintTo(const ReadCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ReadFaults : public KernelTest, public testing::WithParamInterface<ReadCase> {};
+
+TEST_P(ReadFaults, EndAsOnTheEmulator) {
+    const auto json = R"({"boards": [{"serial": "QM1", "location": 17825792, "faults": {)" + GetParam().faults + "}}]}";
+    const auto read = [](HIDPlatform& platform, const std::string& id) -> std::string {
+        HIDSession session(platform);
+        session.connect(id);
+        try {
+            const auto report = session.get(Reports::telemetry, ReportType::feature, false);
+            return std::to_string(report.size()) + " bytes: " + std::string(report.begin(), report.end());
+        } catch (const UPSError& e) {
+            return e.message();
+        }
+    };
+    EmulatedPlatform emulated(BoardDescription::parse(json));
+    const auto onTheEmulator = read(emulated, HIDSession::discover(emulated).at(0).id);
+    plug(describe(directory, "board.json", json));
+    EXPECT_EQ(read(hid, board.id), onTheEmulator);
+    EXPECT_THAT(onTheEmulator, testing::StartsWith(GetParam().outcome));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, ReadFaults,
+    testing::Values(ReadCase{"AsLaidOut", "", "25 bytes"},
+                    ReadCase{"Longer", R"("replyLength": {"8": 30})", "25 bytes"},
+                    ReadCase{"Shorter", R"("replyLength": {"8": 24})", "USB 报告长度或标识不符"},
+                    ReadCase{"OtherID", R"("replyID": {"8": 9})", "USB 报告长度或标识不符"},
+                    ReadCase{"Stalled", R"("getStatus": {"8": 32})", "读取 Report 8 失败：0x00000020"}),
+    [](const auto& test) { return test.param.name; });
+
 // ---- Flashing with the board's faults: the kernel path ends as the in-process emulator does
 
 struct FlashCase {
@@ -401,9 +443,17 @@ TEST_F(KernelTest, AnUnpluggedBoardFailsTheSessionAtOnce) {
     session.snapshot();
     gadget->unplug();
     waitUntilUnplugged(hid);
-    EXPECT_THROW(session.snapshot(), UPSError);
-    EXPECT_THROW(session.set(Bytes{Reports::enterBootloader.id, 0x3C, 0x3C, 0x3C, 0x3C}, ReportType::feature),
-                 UPSError);
+    const auto failure = [](const std::function<void()>& transfer) -> std::string {
+        try {
+            transfer();
+            return "done";
+        } catch (const UPSError& e) {
+            return e.message();
+        }
+    };
+    EXPECT_EQ(failure([&] { session.snapshot(); }), "读取 Report 8 失败：0x00000013");
+    EXPECT_EQ(failure([&] { session.set(Bytes{Reports::config.id, 0, 0, 0, 0, 0, 0, 0}, ReportType::feature); }),
+              "写入 USB Report 7 失败：0x00000013");
 }
 
 TEST_F(KernelTest, TheControllerSeesAnUnpluggedBoardGone) {
