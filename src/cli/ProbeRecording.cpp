@@ -10,9 +10,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <system_error>
-
 #include <nlohmann/json.hpp>
+#include <system_error>
 
 namespace quelmar {
 
@@ -80,8 +79,10 @@ const RecordingHID::Read* firstRead(const std::vector<RecordingHID::Read>& reads
 json boardOf(const USBDevice& device, const std::vector<HIDInterface>& seen,
              const std::vector<RecordingHID::Read>& reads,
              const std::vector<std::pair<std::string, HIDStatus>>& openFailures) {
-    json board = {{"product", device.product}, {"serial", device.serial},
-                  {"location", device.vendor.location.value_or(0)}, {"bootloader", device.bootloader}};
+    json board = {{"product", device.product},
+                  {"serial", device.serial},
+                  {"location", device.vendor.location.value_or(0)},
+                  {"bootloader", device.bootloader}};
     const auto productID = device.vendor.productID.value_or(0);
     if (productID != (device.bootloader ? Board::bootloaderProductID : Board::appProductID)) {
         board["productID"] = productID;
@@ -111,9 +112,8 @@ json boardOf(const USBDevice& device, const std::vector<HIDInterface>& seen,
     if (const auto* config = firstRead(reads, device.vendor.path, Reports::config.id);
         config != nullptr && config->bytes.size() >= Reports::config.size && config->bytes[0] == Reports::config.id) {
         const Report stored(config->bytes, Reports::config);
-        board["config"] = {{"capacity", stored.u16(1)},
-                           {"resistanceMicroOhms", stored.u32(3)},
-                           {"nominal", stored.u8(7)}};
+        board["config"] = {
+            {"capacity", stored.u16(1)}, {"resistanceMicroOhms", stored.u32(3)}, {"nominal", stored.u8(7)}};
     }
     json replies = json::array();
     for (const auto& read : reads) {

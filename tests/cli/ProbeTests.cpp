@@ -5,10 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -235,8 +234,9 @@ TEST(ProbeRecording, DescribesTheBoardInItsOwnWords) {
     EXPECT_EQ(board["location"], 17825792);
     EXPECT_EQ(board["software"], "1.0.8");
     EXPECT_EQ(board["config"]["resistanceMicroOhms"], 45000);
-    EXPECT_EQ(board["reports"].at(0),
-              nlohmann::json::parse(R"({"interface": "vendor", "type": "feature", "id": 6, "bytes": "06 01 02 01 00 08"})"));
+    EXPECT_EQ(
+        board["reports"].at(0),
+        nlohmann::json::parse(R"({"interface": "vendor", "type": "feature", "id": 6, "bytes": "06 01 02 01 00 08"})"));
 }
 
 TEST(ProbeRecording, NeedsAFile) {

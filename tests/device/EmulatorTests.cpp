@@ -265,12 +265,15 @@ INSTANTIATE_TEST_SUITE_P(
                        "boards[0].faults.readBack.capacity: must lie"},
         BadDescription{R"({"boards": [{"reports": [{"interface": "vendor", "type": "feature", "id": 6}]}]})",
                        "boards[0].reports[0]: needs \"interface\", \"type\", \"id\" and either"},
-        BadDescription{R"({"boards": [{"reports": [{"interface": "vendor", "type": "output", "id": 1, "status": 32}]}]})",
-                       "boards[0].reports[0].type: must be \"feature\" or \"input\""},
-        BadDescription{R"({"boards": [{"reports": [{"interface": "vendor", "type": "feature", "id": 6, "bytes": "6 1"}]}]})",
-                       "boards[0].reports[0].bytes: must be bytes as pairs of hexadecimal digits"},
-        BadDescription{R"({"boards": [{"reports": [{"interface": "vendor", "type": "feature", "id": 6, "bytes": ""}]}]})",
-                       "boards[0].reports[0].bytes: must hold 1 to 64 bytes"},
+        BadDescription{
+            R"({"boards": [{"reports": [{"interface": "vendor", "type": "output", "id": 1, "status": 32}]}]})",
+            "boards[0].reports[0].type: must be \"feature\" or \"input\""},
+        BadDescription{
+            R"({"boards": [{"reports": [{"interface": "vendor", "type": "feature", "id": 6, "bytes": "6 1"}]}]})",
+            "boards[0].reports[0].bytes: must be bytes as pairs of hexadecimal digits"},
+        BadDescription{
+            R"({"boards": [{"reports": [{"interface": "vendor", "type": "feature", "id": 6, "bytes": ""}]}]})",
+            "boards[0].reports[0].bytes: must hold 1 to 64 bytes"},
         BadDescription{R"({"boards": [)", "parse error"}));
 
 // ---- Recorded answers of a real board, replayed
@@ -290,8 +293,7 @@ TEST(EmulatedBoard, ReplaysRecordedAnswersInOrderAndTheLastOneAgain) {
     EXPECT_EQ(session.get(8, 2, ReportType::feature, false), (Bytes{8, 2}));
     EXPECT_EQ(session.get(1, 8, ReportType::input, true), (Bytes{1, 0x37, 0, 0, 0, 0, 0x43, 0}));
     // Not recorded: the board answers itself.
-    EXPECT_EQ(session.get(Reports::config, ReportType::feature, false),
-              BatteryConfig::report(2600, 45000, 2));
+    EXPECT_EQ(session.get(Reports::config, ReportType::feature, false), BatteryConfig::report(2600, 45000, 2));
 }
 
 TEST(EmulatedBoard, AnswersAWrittenReportItselfAndLeavesTheRecordingBehindOnARestart) {

@@ -131,21 +131,21 @@ TEST_P(SysfsBinding, ABoardIsWholeOnceEveryHIDInterfaceHasItsNode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SysfsBinding,
-    testing::Values(
-        Binding{"BothBound",
-                " 2",
-                {{"1-1:1.0", "03"}, {"1-1:1.1", "03"}},
-                {"1-1:1.0", "1-1:1.1"},
-                std::vector<std::string>{"hidraw0", "hidraw1"}},
-        Binding{"SecondNotYetAdded", " 2", {{"1-1:1.0", "03"}}, {"1-1:1.0"}, std::nullopt},
-        Binding{"SecondNotYetBound", " 2", {{"1-1:1.0", "03"}, {"1-1:1.1", "03"}}, {"1-1:1.0"}, std::nullopt},
-        Binding{"FirstAlreadyRemoved", " 2", {{"1-1:1.1", "03"}}, {"1-1:1.1"}, std::nullopt},
-        Binding{"OtherClassesNeedNoNode",
-                " 2",
-                {{"1-1:1.0", "03"}, {"1-1:1.1", "ff"}},
-                {"1-1:1.0"},
-                std::vector<std::string>{"hidraw0"}},
-        Binding{"Bootloader", " 1", {{"1-1:1.0", "03"}}, {"1-1:1.0"}, std::vector<std::string>{"hidraw0"}}),
+    testing::Values(Binding{"BothBound",
+                            " 2",
+                            {{"1-1:1.0", "03"}, {"1-1:1.1", "03"}},
+                            {"1-1:1.0", "1-1:1.1"},
+                            std::vector<std::string>{"hidraw0", "hidraw1"}},
+                    Binding{"SecondNotYetAdded", " 2", {{"1-1:1.0", "03"}}, {"1-1:1.0"}, std::nullopt},
+                    Binding{
+                        "SecondNotYetBound", " 2", {{"1-1:1.0", "03"}, {"1-1:1.1", "03"}}, {"1-1:1.0"}, std::nullopt},
+                    Binding{"FirstAlreadyRemoved", " 2", {{"1-1:1.1", "03"}}, {"1-1:1.1"}, std::nullopt},
+                    Binding{"OtherClassesNeedNoNode",
+                            " 2",
+                            {{"1-1:1.0", "03"}, {"1-1:1.1", "ff"}},
+                            {"1-1:1.0"},
+                            std::vector<std::string>{"hidraw0"}},
+                    Binding{"Bootloader", " 1", {{"1-1:1.0", "03"}}, {"1-1:1.0"}, std::vector<std::string>{"hidraw0"}}),
     [](const auto& test) { return test.param.name; });
 
 TEST_F(SysfsTree, ANodeWithoutAUSBDeviceIsABoardOfItsOwnAndAGoneNodeNone) {

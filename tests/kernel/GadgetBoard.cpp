@@ -141,9 +141,8 @@ public:
                 gadgetLog(text);
             }
             if (const auto status = board_.setReport(roles_.at(interface), type, report); status != 0) {
-                gadgetLog("a report " + std::to_string(report.empty() ? 0 : report[0]) +
-                          " the board refuses (status " + std::to_string(status) +
-                          "); the host saw it taken, as gadgetfs cannot stall it");
+                gadgetLog("a report " + std::to_string(report.empty() ? 0 : report[0]) + " the board refuses (status " +
+                          std::to_string(status) + "); the host saw it taken, as gadgetfs cannot stall it");
             }
         }
         changed_.notify_all();
@@ -250,7 +249,7 @@ int main(int argc, char** argv) {
             throw std::system_error(errno, std::generic_category(), "pipe");
         }
         wakeWrite = fds[1];
-        struct sigaction action{};
+        struct sigaction action {};
         action.sa_handler = onTerminate;
         sigaction(SIGTERM, &action, nullptr);
         sigaction(SIGINT, &action, nullptr);

@@ -21,18 +21,18 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <thread>
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTest>
-#include <fcntl.h>
-#include <nlohmann/json.hpp>
-#include <sys/wait.h>
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 using namespace quelmar;
 using namespace quelmar::test;
@@ -69,8 +69,8 @@ public:
         }
         const auto log = (outputDirectory() / "gadget.log").string();
         Processes::FileActions actions;
-        actions.open(STDIN_FILENO, "/dev/null", O_RDONLY).open(STDERR_FILENO, log.c_str(),
-                                                                 O_WRONLY | O_CREAT | O_APPEND);
+        actions.open(STDIN_FILENO, "/dev/null", O_RDONLY)
+            .open(STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_APPEND);
         pid_ = Processes::spawn(QUELMAR_GADGET, arguments, actions);
     }
     ~Gadget() { end(SIGTERM); }
@@ -113,7 +113,8 @@ private:
 };
 
 // Discovery until it satisfies condition, for at most ten seconds (a gadget enumerates in well under one).
-std::vector<USBDevice> discoverUntil(HIDPlatform& hid, const std::function<bool(const std::vector<USBDevice>&)>& condition,
+std::vector<USBDevice> discoverUntil(HIDPlatform& hid,
+                                     const std::function<bool(const std::vector<USBDevice>&)>& condition,
                                      const std::string& what) {
     const auto until = std::chrono::steady_clock::now() + 10s;
     while (true) {
@@ -129,11 +130,14 @@ std::vector<USBDevice> discoverUntil(HIDPlatform& hid, const std::function<bool(
 }
 
 USBDevice pluggedBoard(HIDPlatform& hid) {
-    return discoverUntil(hid, [](const auto& devices) { return devices.size() == 1; }, "the gadget's board").front();
+    return discoverUntil(
+               hid, [](const auto& devices) { return devices.size() == 1; }, "the gadget's board")
+        .front();
 }
 
 void waitUntilUnplugged(HIDPlatform& hid) {
-    discoverUntil(hid, [](const auto& devices) { return devices.empty(); }, "the board to leave the bus");
+    discoverUntil(
+        hid, [](const auto& devices) { return devices.empty(); }, "the board to leave the bus");
 }
 
 class KernelTest : public testing::Test {
@@ -170,12 +174,11 @@ ProcessResult probe(const std::vector<std::string>& arguments, const std::option
 
 } // namespace
 
-// ---- The probe: the same lines as on the in-process emulator, a location from sysfs, and a recording that replays
-// them.
+// ---- The probe: the same lines as on the in-process emulator, a location from sysfs, and a recording of the board.
 
 class Probe : public KernelTest, public testing::WithParamInterface<std::string> {};
 
-TEST_P(Probe, PrintsWhatTheEmulatorPrintsAndRecordsABoardThatReplaysIt) {
+TEST_P(Probe, PrintsWhatTheEmulatorPrintsAndRecordsTheBoard) {
     // Without a location in the description, the emulator keys the board by its serial; on the bus, sysfs gives one.
     auto json = nlohmann::json::parse(readFile(boardFiles / (GetParam() + ".json")));
     json["boards"][0].erase("location");
@@ -194,9 +197,7 @@ TEST_P(Probe, PrintsWhatTheEmulatorPrintsAndRecordsABoardThatReplaysIt) {
     ASSERT_NE(id, std::string::npos) << expected[0];
     expected[0] = expected[0].substr(0, id) + " id=" + gadgetID;
     EXPECT_THAT(lines(kernel.out), ElementsAreArray(expected));
-
-    const auto replayed = probe({"--probe", "--samples", "2"}, recording);
-    EXPECT_EQ(replayed.out, kernel.out);
+    // scripts/kernel-test replays the recording on the host.
     writeFile(outputDirectory() / ("probe-" + GetParam() + ".txt"), kernel.out);
 }
 
@@ -217,8 +218,8 @@ void PrintTo(const ConfigCase& c, std::ostream* out) {
 class ConfigWrite : public KernelTest, public testing::WithParamInterface<ConfigCase> {};
 
 TEST_P(ConfigWrite, IsReadBackFromTheBoard) {
-    plug(describe(directory, "board.json",
-                  R"({"boards": [{"serial": "QM1", "faults": {)" + GetParam().faults + "}}]}"));
+    plug(
+        describe(directory, "board.json", R"({"boards": [{"serial": "QM1", "faults": {)" + GetParam().faults + "}}]}"));
     HIDSession session(hid);
     session.connect(board.id);
     const BatteryConfig written(3200, 52000, 1);
@@ -235,11 +236,11 @@ TEST_P(ConfigWrite, IsReadBackFromTheBoard) {
     EXPECT_EQ(BatteryConfig(session.get(Reports::config, ReportType::feature, false)), written);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Boards, ConfigWrite,
-    testing::Values(ConfigCase{"Kept", "", std::nullopt},
-                    ConfigCase{"Altered", R"("readBack": {"resistanceMicroOhms": 46000})", "参数写入后读回不一致，请重新读取"}),
-    [](const auto& test) { return test.param.name; });
+INSTANTIATE_TEST_SUITE_P(Boards, ConfigWrite,
+                         testing::Values(ConfigCase{"Kept", "", std::nullopt},
+                                         ConfigCase{"Altered", R"("readBack": {"resistanceMicroOhms": 46000})",
+                                                    "参数写入后读回不一致，请重新读取"}),
+                         [](const auto& test) { return test.param.name; });
 
 // ---- Reading a report the board answers oddly: the same outcome as on the emulator
 
@@ -274,21 +275,21 @@ TEST_P(ReadFaults, EndAsOnTheEmulator) {
     EXPECT_THAT(onTheEmulator, testing::StartsWith(GetParam().outcome));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Boards, ReadFaults,
-    testing::Values(ReadCase{"AsLaidOut", "", "25 bytes"},
-                    ReadCase{"Longer", R"("replyLength": {"8": 30})", "25 bytes"},
-                    ReadCase{"Shorter", R"("replyLength": {"8": 24})", "USB 报告长度或标识不符"},
-                    ReadCase{"OtherID", R"("replyID": {"8": 9})", "USB 报告长度或标识不符"},
-                    ReadCase{"Stalled", R"("getStatus": {"8": 32})", "读取 Report 8 失败：0x00000020"}),
-    [](const auto& test) { return test.param.name; });
+INSTANTIATE_TEST_SUITE_P(Boards, ReadFaults,
+                         testing::Values(ReadCase{"AsLaidOut", "", "25 bytes"},
+                                         ReadCase{"Longer", R"("replyLength": {"8": 30})", "25 bytes"},
+                                         ReadCase{"Shorter", R"("replyLength": {"8": 24})", "USB 报告长度或标识不符"},
+                                         ReadCase{"OtherID", R"("replyID": {"8": 9})", "USB 报告长度或标识不符"},
+                                         ReadCase{"Stalled", R"("getStatus": {"8": 32})",
+                                                  "读取 Report 8 失败：0x00000020"}),
+                         [](const auto& test) { return test.param.name; });
 
 // ---- Flashing with the board's faults: the kernel path ends as the in-process emulator does
 
 struct FlashCase {
     std::string name;
     std::string faults;
-    std::string outcome;                   // on the emulator
+    std::string outcome;                    // on the emulator
     std::vector<std::string> onTheKernel{}; // when it differs: each outcome the kernel's timing allows
 };
 
@@ -336,8 +337,7 @@ TEST_P(FlashFaults, EndAsOnTheEmulator) {
 // 200 bytes: packets 1 (open), 2 to 5 (write), 6 to 9 (verify), 10 (seal), 11 (end).
 INSTANTIATE_TEST_SUITE_P(
     Boards, FlashFaults,
-    testing::Values(FlashCase{"Flashes", "", "flashed"},
-                    FlashCase{"SlowTransfers", R"("delayMs": 20)", "flashed"},
+    testing::Values(FlashCase{"Flashes", "", "flashed"}, FlashCase{"SlowTransfers", R"("delayMs": 20)", "flashed"},
                     FlashCase{"NoReply", R"("dropReply": 3)", "Bootloader 应答超时；已停止烧录，请重新连接后重试"},
                     FlashCase{"BadStatus", R"("replyStatus": {"4": 7})", "Bootloader 返回错误：7"},
                     FlashCase{"StrayReportsAhead", R"("sendBefore": {"3": [[2, 0], [1], )" + reply(5) + "]}",
@@ -345,10 +345,11 @@ INSTANTIATE_TEST_SUITE_P(
                     FlashCase{"LateDuplicate", R"("sendAfter": {"3": [)" + reply(9) + "]}", "flashed"},
                     // The board leaves once its answer has been read. On the bus the next packet usually reaches it
                     // before it has gone, and then nothing answers.
-                    FlashCase{"Vanishes",
-                              R"("vanishAfter": 3)",
-                              "写入 USB Report 1 失败：0x00000013",
-                              {"Bootloader 应答超时；已停止烧录，请重新连接后重试", "写入 USB Report 1 失败：0x00000013"}}),
+                    FlashCase{
+                        "Vanishes",
+                        R"("vanishAfter": 3)",
+                        "写入 USB Report 1 失败：0x00000013",
+                        {"Bootloader 应答超时；已停止烧录，请重新连接后重试", "写入 USB Report 1 失败：0x00000013"}}),
     [](const auto& test) { return test.param.name; });
 
 // ---- A full upgrade through the controller
@@ -421,15 +422,25 @@ TEST_F(KernelTest, FullUpgradeThroughTheController) {
     ASSERT_TRUE(model->connected() && model->connected()->bootloader);
 
     const auto started = std::chrono::steady_clock::now();
+    std::optional<std::chrono::steady_clock::time_point> written;
+    QObject::connect(model.get(), &AppModel::progressChanged, [&] {
+        if (model->progress() == 1.0 && !written) {
+            written = std::chrono::steady_clock::now();
+        }
+    });
     await(model->flash());
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ASSERT_TRUE(written);
+    const auto writing = std::chrono::duration<double>(*written - started).count();
     ASSERT_TRUE(model->connected()) << model->errorMessage().value_or("").toStdString();
     EXPECT_EQ(model->connected()->id, gadgetID);
     EXPECT_FALSE(model->connected()->bootloader);
     EXPECT_EQ(model->logs().lines().back().text.toStdString(), "设备已恢复 APP 模式");
     EXPECT_EQ(readFile(image), std::string(bytes.begin(), bytes.end())) << "the board holds exactly the image";
+    RecordProperty("writeSeconds", std::to_string(writing));
     RecordProperty("flashSeconds", std::to_string(seconds));
-    std::cout << "full-area flash and return to APP mode over the kernel: " << seconds << " s" << std::endl;
+    std::cout << "full-area image over the kernel: written, verified and sealed in " << writing
+              << " s, back in APP mode after " << seconds << " s" << std::endl;
     model->stopPolling();
     waitFor([&] { return !model->polling(); });
 }
@@ -452,7 +463,9 @@ TEST_F(KernelTest, AnUnpluggedBoardFailsTheSessionAtOnce) {
         }
     };
     EXPECT_EQ(failure([&] { session.snapshot(); }), "读取 Report 8 失败：0x00000013");
-    EXPECT_EQ(failure([&] { session.set(Bytes{Reports::config.id, 0, 0, 0, 0, 0, 0, 0}, ReportType::feature); }),
+    EXPECT_EQ(failure([&] {
+                  session.set(Bytes{Reports::config.id, 0, 0, 0, 0, 0, 0, 0}, ReportType::feature);
+              }),
               "写入 USB Report 7 失败：0x00000013");
 }
 

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
-#include <time.h>
 
 #include <fcntl.h>
 #include <linux/hid.h>
@@ -15,6 +14,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace quelmar::test {
@@ -81,7 +81,7 @@ UsbGadget::UsbGadget(const std::filesystem::path& gadgetfs, GadgetLayout layout,
         }
     }
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = interrupted; // without SA_RESTART: a blocked transfer returns EINTR
     sigaction(SIGUSR1, &action, nullptr);
 
@@ -104,8 +104,24 @@ UsbGadget::UsbGadget(const std::filesystem::path& gadgetfs, GadgetLayout layout,
     Bytes message(4, 0);
     const Bytes config = configuration();
     message.insert(message.end(), config.begin(), config.end());
-    Bytes deviceDescriptor{USB_DT_DEVICE_SIZE, USB_DT_DEVICE, 0x10, 0x01, 0, 0, 0, packetSize, 0, 0, 0, 0, 0x00, 0x01,
-                           0, stringProduct, static_cast<std::uint8_t>(layout_.serial.empty() ? 0 : stringSerial), 1};
+    Bytes deviceDescriptor{USB_DT_DEVICE_SIZE,
+                           USB_DT_DEVICE,
+                           0x10,
+                           0x01,
+                           0,
+                           0,
+                           0,
+                           packetSize,
+                           0,
+                           0,
+                           0,
+                           0,
+                           0x00,
+                           0x01,
+                           0,
+                           stringProduct,
+                           static_cast<std::uint8_t>(layout_.serial.empty() ? 0 : stringSerial),
+                           1};
     put16(deviceDescriptor, 8, layout_.vendorID);
     put16(deviceDescriptor, 10, layout_.productID);
     message.insert(message.end(), deviceDescriptor.begin(), deviceDescriptor.end());
@@ -146,14 +162,28 @@ UsbGadget::~UsbGadget() {
 }
 
 Bytes UsbGadget::configuration() const {
-    Bytes out{USB_DT_CONFIG_SIZE, USB_DT_CONFIG, 0, 0, static_cast<std::uint8_t>(layout_.interfaces.size()), 1, 0,
-              USB_CONFIG_ATT_ONE | USB_CONFIG_ATT_SELFPOWER, 1};
+    Bytes out{USB_DT_CONFIG_SIZE,
+              USB_DT_CONFIG,
+              0,
+              0,
+              static_cast<std::uint8_t>(layout_.interfaces.size()),
+              1,
+              0,
+              USB_CONFIG_ATT_ONE | USB_CONFIG_ATT_SELFPOWER,
+              1};
     for (std::size_t i = 0; i < layout_.interfaces.size(); ++i) {
         const auto& interface = layout_.interfaces[i];
-        const auto count = std::count_if(endpoints_.begin(), endpoints_.end(),
-                                         [&](const Endpoint& e) { return e.interface == i; });
-        const Bytes descriptor{USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE, static_cast<std::uint8_t>(i), 0,
-                               static_cast<std::uint8_t>(count), USB_CLASS_HID, 0, 0, 0};
+        const auto count =
+            std::count_if(endpoints_.begin(), endpoints_.end(), [&](const Endpoint& e) { return e.interface == i; });
+        const Bytes descriptor{USB_DT_INTERFACE_SIZE,
+                               USB_DT_INTERFACE,
+                               static_cast<std::uint8_t>(i),
+                               0,
+                               static_cast<std::uint8_t>(count),
+                               USB_CLASS_HID,
+                               0,
+                               0,
+                               0};
         out.insert(out.end(), descriptor.begin(), descriptor.end());
         Bytes hid{9, HID_DT_HID, 0x11, 0x01, 0, 1, HID_DT_REPORT, 0, 0};
         put16(hid, 7, interface.reportDescriptor.size());

@@ -45,8 +45,7 @@ public:
     // stalled through gadgetfs: the host has seen it succeed before this is called.
     virtual void setReport(std::size_t interface, ReportType type, ByteView report) = 0;
     // The next input report for the interface's IN endpoint, waiting at most until then.
-    virtual std::optional<Bytes> nextInputReport(std::size_t interface,
-                                                 std::chrono::steady_clock::time_point then) = 0;
+    virtual std::optional<Bytes> nextInputReport(std::size_t interface, std::chrono::steady_clock::time_point then) = 0;
     // The host has taken the last report nextInputReport gave for the interface.
     virtual void inputReportSent(std::size_t interface) = 0;
 };

@@ -358,7 +358,8 @@ std::vector<RecordedReply> recordedFrom(const json& value, const std::string& wh
         reply.type = type == "input" ? ReportType::input : ReportType::feature;
         reply.id = static_cast<std::uint8_t>(integer(one["id"], w + ".id", 0, 255));
         if (one.contains("status")) {
-            reply.status = static_cast<HIDStatus>(static_cast<std::uint32_t>(integer(one["status"], w + ".status", 1, 0xFFFFFFFF)));
+            reply.status = static_cast<HIDStatus>(
+                static_cast<std::uint32_t>(integer(one["status"], w + ".status", 1, 0xFFFFFFFF)));
         } else {
             reply.bytes = hexBytes(one["bytes"], w + ".bytes");
         }
