@@ -12,6 +12,7 @@
 #include "system/Files.h"
 
 #include <atomic>
+#include <charconv>
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
@@ -207,7 +208,11 @@ std::optional<Options> options(int argc, char** argv) {
         const std::string argument = argv[i];
         const bool valued = i + 1 < argc;
         if (argument == "--board" && valued) {
-            out.index = std::stoul(argv[++i]);
+            const std::string value = argv[++i];
+            const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), out.index);
+            if (ec != std::errc() || end != value.data() + value.size()) {
+                return std::nullopt;
+            }
         } else if (argument == "--image" && valued) {
             out.image = argv[++i];
         } else if (argument == "--gadgetfs" && valued) {

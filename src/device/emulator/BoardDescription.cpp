@@ -313,7 +313,7 @@ BoardFaults faultsFrom(const json& value, const std::string& where) {
     return f;
 }
 
-// Bytes as hexadecimal pairs separated by white space: "08 57 a0".
+// Bytes as hexadecimal pairs separated by spaces: "08 57 a0".
 Bytes hexBytes(const json& value, const std::string& where) {
     const auto s = text(value, where);
     Bytes out;
