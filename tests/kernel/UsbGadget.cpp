@@ -104,24 +104,22 @@ UsbGadget::UsbGadget(const std::filesystem::path& gadgetfs, GadgetLayout layout,
     Bytes message(4, 0);
     const Bytes config = configuration();
     message.insert(message.end(), config.begin(), config.end());
-    Bytes deviceDescriptor{USB_DT_DEVICE_SIZE,
-                           USB_DT_DEVICE,
-                           0x10,
-                           0x01,
-                           0,
-                           0,
-                           0,
-                           packetSize,
-                           0,
-                           0,
-                           0,
-                           0,
-                           0x00,
-                           0x01,
-                           0,
-                           stringProduct,
-                           static_cast<std::uint8_t>(layout_.serial.empty() ? 0 : stringSerial),
-                           1};
+    const auto serial = static_cast<std::uint8_t>(layout_.serial.empty() ? 0 : stringSerial);
+    // clang-format off
+    Bytes deviceDescriptor = {
+        USB_DT_DEVICE_SIZE, USB_DT_DEVICE,
+        0x10, 0x01,    // USB 1.1
+        0, 0, 0,       // class, subclass and protocol: the interfaces'
+        packetSize,    // ep0
+        0, 0,          // vendor ID, below
+        0, 0,          // product ID, below
+        0x00, 0x01,    // release 1.00
+        0,             // no manufacturer string
+        stringProduct,
+        serial,
+        1,             // configurations
+    };
+    // clang-format on
     put16(deviceDescriptor, 8, layout_.vendorID);
     put16(deviceDescriptor, 10, layout_.productID);
     message.insert(message.end(), deviceDescriptor.begin(), deviceDescriptor.end());
@@ -162,28 +160,31 @@ UsbGadget::~UsbGadget() {
 }
 
 Bytes UsbGadget::configuration() const {
-    Bytes out{USB_DT_CONFIG_SIZE,
-              USB_DT_CONFIG,
-              0,
-              0,
-              static_cast<std::uint8_t>(layout_.interfaces.size()),
-              1,
-              0,
-              USB_CONFIG_ATT_ONE | USB_CONFIG_ATT_SELFPOWER,
-              1};
+    // clang-format off
+    Bytes out = {
+        USB_DT_CONFIG_SIZE, USB_DT_CONFIG,
+        0, 0,                                                  // total length, below
+        static_cast<std::uint8_t>(layout_.interfaces.size()),
+        1,                                                     // configuration value
+        0,                                                     // no string
+        USB_CONFIG_ATT_ONE | USB_CONFIG_ATT_SELFPOWER,
+        1,                                                     // 2 mA
+    };
+    // clang-format on
     for (std::size_t i = 0; i < layout_.interfaces.size(); ++i) {
         const auto& interface = layout_.interfaces[i];
         const auto count =
             std::count_if(endpoints_.begin(), endpoints_.end(), [&](const Endpoint& e) { return e.interface == i; });
-        const Bytes descriptor{USB_DT_INTERFACE_SIZE,
-                               USB_DT_INTERFACE,
-                               static_cast<std::uint8_t>(i),
-                               0,
-                               static_cast<std::uint8_t>(count),
-                               USB_CLASS_HID,
-                               0,
-                               0,
-                               0};
+        // clang-format off
+        const Bytes descriptor = {
+            USB_DT_INTERFACE_SIZE, USB_DT_INTERFACE,
+            static_cast<std::uint8_t>(i),
+            0,                                // alternate setting
+            static_cast<std::uint8_t>(count), // endpoints
+            USB_CLASS_HID, 0, 0,              // no boot protocol
+            0,                                // no string
+        };
+        // clang-format on
         out.insert(out.end(), descriptor.begin(), descriptor.end());
         Bytes hid{9, HID_DT_HID, 0x11, 0x01, 0, 1, HID_DT_REPORT, 0, 0};
         put16(hid, 7, interface.reportDescriptor.size());
