@@ -18,6 +18,8 @@ int probe(const std::vector<std::string>& arguments, const std::function<HIDPlat
 // "--probe" … "--json": the same steps as JSON lines (board, identity, config, sample; error or problem).
 int probeJson(const std::vector<std::string>& arguments);
 int probeJson(const std::vector<std::string>& arguments, const std::function<HIDPlatform&()>& platform);
+// "--probe" … "--record" FILE: the probe, and a description of the boards it saw, replayable with QUELMAR_SIMULATOR.
+int probeRecording(const std::vector<std::string>& arguments, const std::string& file);
 // "--verify-hex" PATH
 int verifyHex(const std::string& path);
 // "--check-feed" PATH

@@ -69,6 +69,13 @@ void readings(HIDSession& session, std::int64_t samples) {
 } // namespace
 
 int probe(const std::vector<std::string>& arguments) {
+    if (const auto it = std::find(arguments.begin() + 1, arguments.end(), "--record"); it != arguments.end()) {
+        if (it + 1 == arguments.end()) {
+            Output::line("--record requires a file");
+            return 1;
+        }
+        return probeRecording(arguments, *(it + 1));
+    }
     return probe(arguments, systemHID);
 }
 

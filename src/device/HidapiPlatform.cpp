@@ -2,10 +2,14 @@
 
 #include "device/SysfsLocation.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <set>
 #include <string_view>
+#include <thread>
 
 #include <hidapi/hidapi.h>
 
@@ -56,6 +60,27 @@ std::optional<std::string> utf8(const wchar_t* text) {
         }
     }
     return out;
+}
+
+constexpr int settleAttempts = 20;
+constexpr auto settlePause = std::chrono::milliseconds(10);
+
+// Whether the list holds every board whole: all hidraw nodes of each board's USB device, which the kernel has
+// finished adding (or removing).
+bool allSettled(const hid_device_info* list) {
+    std::set<std::string> listed;
+    for (const hid_device_info* info = list; info != nullptr; info = info->next) {
+        if (info->path != nullptr) {
+            listed.insert(std::filesystem::path(info->path).filename().string());
+        }
+    }
+    for (const hid_device_info* info = list; info != nullptr; info = info->next) {
+        const auto nodes = info->path != nullptr ? SysfsLocation::boardNodes(info->path) : std::nullopt;
+        if (!nodes || !std::all_of(nodes->begin(), nodes->end(), [&](const auto& n) { return listed.contains(n); })) {
+            return false;
+        }
+    }
+    return true;
 }
 
 class HidapiDevice final : public HIDDevice {
@@ -128,7 +153,15 @@ HidapiPlatform::~HidapiPlatform() {
 
 std::vector<HIDInterface> HidapiPlatform::enumerate(std::uint16_t vendorID) {
     std::vector<HIDInterface> out;
-    hid_device_info* const list = hid_enumerate(vendorID, 0);
+    hid_device_info* list = hid_enumerate(vendorID, 0);
+    // The kernel adds a board's interfaces one after the other (and removes them so): listed in between, a board in
+    // APP mode would show one of its two interfaces, and discovery would make that one its vendor interface. So look
+    // again until every board is whole, for a short while: an interface that never binds must not hide the board.
+    for (int attempt = 1; attempt < settleAttempts && !allSettled(list); ++attempt) {
+        hid_free_enumeration(list);
+        std::this_thread::sleep_for(settlePause);
+        list = hid_enumerate(vendorID, 0);
+    }
     {
         std::lock_guard lock(mutex_);
         problem_ = list != nullptr ? std::nullopt : failureOf(hid_error(nullptr));

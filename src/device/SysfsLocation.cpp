@@ -1,5 +1,6 @@
 #include "device/SysfsLocation.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <optional>
@@ -49,6 +50,42 @@ std::optional<std::vector<std::uint32_t>> ports(std::string_view devpath) {
     }
 }
 
+// The USB device that carries a hidraw node: the class link leads to the HID device, and the USB device is its
+// first ancestor with a bus number.
+std::optional<fs::path> usbDeviceOf(const std::string& devicePath, const fs::path& sysRoot) {
+    const auto node = fs::path(devicePath).filename();
+    if (node.empty()) {
+        return std::nullopt;
+    }
+    std::error_code ec;
+    auto dir = fs::canonical(sysRoot / "class" / "hidraw" / node / "device", ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    const auto top = fs::canonical(sysRoot, ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    for (; dir != top && dir.has_relative_path(); dir = dir.parent_path()) {
+        if (fs::exists(dir / "busnum", ec) && fs::exists(dir / "devpath", ec)) {
+            return dir;
+        }
+    }
+    return std::nullopt;
+}
+
+// The hidraw nodes of the HID devices below a USB interface.
+std::vector<std::string> hidrawNodes(const fs::path& interface) {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& hid : fs::directory_iterator(interface, ec)) {
+        for (const auto& node : fs::directory_iterator(hid.path() / "hidraw", ec)) {
+            out.push_back(node.path().filename().string());
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 std::uint32_t encode(std::uint32_t bus, const std::vector<std::uint32_t>& portChain) {
@@ -68,31 +105,51 @@ std::uint32_t encode(std::uint32_t bus, const std::vector<std::uint32_t>& portCh
 }
 
 std::uint32_t forNode(const std::string& devicePath, const fs::path& sysRoot) {
+    const auto dir = usbDeviceOf(devicePath, sysRoot);
+    if (!dir) {
+        return 0;
+    }
+    const auto busText = readLine(*dir / "busnum");
+    const auto devpath = readLine(*dir / "devpath");
+    const auto bus = busText ? number(*busText) : std::nullopt;
+    const auto chain = devpath ? ports(*devpath) : std::nullopt;
+    return bus && chain ? encode(*bus, *chain) : 0;
+}
+
+std::optional<std::vector<std::string>> boardNodes(const std::string& devicePath, const fs::path& sysRoot) {
     const auto node = fs::path(devicePath).filename();
-    if (node.empty()) {
-        return 0;
-    }
     std::error_code ec;
-    // The class link leads to the HID device; the USB device is the first ancestor with a bus number.
-    auto dir = fs::canonical(sysRoot / "class" / "hidraw" / node / "device", ec);
-    if (ec) {
-        return 0;
+    if (node.empty() || !fs::exists(sysRoot / "class" / "hidraw" / node, ec)) {
+        return std::nullopt;
     }
-    const auto top = fs::canonical(sysRoot, ec);
-    if (ec) {
-        return 0;
+    const auto dir = usbDeviceOf(devicePath, sysRoot);
+    if (!dir) {
+        return std::vector{node.string()};
     }
-    for (; dir != top && dir.has_relative_path(); dir = dir.parent_path()) {
-        if (!fs::exists(dir / "busnum", ec) || !fs::exists(dir / "devpath", ec)) {
+    auto expected = readLine(*dir / "bNumInterfaces"); // right-aligned: " 2"
+    if (expected) {
+        expected->erase(0, expected->find_first_not_of(' '));
+    }
+    const auto count = expected ? number(*expected) : std::nullopt;
+    std::uint32_t interfaces = 0;
+    std::vector<std::string> nodes;
+    for (const auto& entry : fs::directory_iterator(*dir, ec)) {
+        const auto interfaceClass = readLine(entry.path() / "bInterfaceClass");
+        if (!interfaceClass) {
             continue;
         }
-        const auto busText = readLine(dir / "busnum");
-        const auto devpath = readLine(dir / "devpath");
-        const auto bus = busText ? number(*busText) : std::nullopt;
-        const auto chain = devpath ? ports(*devpath) : std::nullopt;
-        return bus && chain ? encode(*bus, *chain) : 0;
+        ++interfaces;
+        const auto found = hidrawNodes(entry.path());
+        if (*interfaceClass == "03" && found.empty()) {
+            return std::nullopt;
+        }
+        nodes.insert(nodes.end(), found.begin(), found.end());
     }
-    return 0;
+    if (count && interfaces != *count) {
+        return std::nullopt;
+    }
+    std::sort(nodes.begin(), nodes.end());
+    return nodes;
 }
 
 } // namespace quelmar::SysfsLocation

@@ -1,8 +1,11 @@
+#include "HexFixtures.h"
 #include "Process.h"
 #include "cli/Modes.h"
 #include "device/HIDPlatform.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -195,3 +198,49 @@ INSTANTIATE_TEST_SUITE_P(Values, ProbeSampleCount,
                              // missing; the first occurrence counts
                              std::vector<std::string>{"--samples"},
                              std::vector<std::string>{"--samples", "0", "--samples", "2"}));
+
+// ---- A recording for a bug report: the same probe, and a description that replays it
+
+class ProbeRecording : public testing::TestWithParam<std::string> {};
+
+TEST_P(ProbeRecording, ReplaysWhatTheProbeSaw) {
+    const TemporaryDirectory directory;
+    const auto recording = (directory / "recorded.json").string();
+    const auto original = probeBoards(GetParam());
+    const auto recorded = probeBoards(GetParam(), {"--probe", "--record", recording});
+    EXPECT_EQ(recorded.out, original.out);
+    EXPECT_EQ(recorded.status, original.status);
+    const auto replayed = probe(recording);
+    EXPECT_EQ(replayed.out, original.out);
+    EXPECT_EQ(replayed.status, original.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, ProbeRecording,
+                         testing::Values("full.json", "legacy.json", "no-identity.json", "bootloader.json",
+                                         "sample-fails.json", "two-boards.json", "config-out-of-range.json"),
+                         [](const auto& test) {
+                             auto name = test.param.substr(0, test.param.find('.'));
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+TEST(ProbeRecording, DescribesTheBoardInItsOwnWords) {
+    const TemporaryDirectory directory;
+    const auto recording = directory / "recorded.json";
+    ASSERT_EQ(probeBoards("full.json", {"--probe", "--record", recording.string()}).status, 0);
+    const auto board = nlohmann::json::parse(readFile(recording))["boards"].at(0);
+    EXPECT_EQ(board["product"], "Quelmar DC UPS");
+    EXPECT_EQ(board["serial"], "QM2A000301");
+    EXPECT_EQ(board["location"], 17825792);
+    EXPECT_EQ(board["software"], "1.0.8");
+    EXPECT_EQ(board["config"]["resistanceMicroOhms"], 45000);
+    EXPECT_EQ(
+        board["reports"].at(0),
+        nlohmann::json::parse(R"({"interface": "vendor", "type": "feature", "id": 6, "bytes": "06 01 02 01 00 08"})"));
+}
+
+TEST(ProbeRecording, NeedsAFile) {
+    const auto result = probeBoards("full.json", {"--probe", "--record"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "--record requires a file\n");
+}

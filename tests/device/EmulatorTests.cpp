@@ -1,6 +1,8 @@
 #include "Boards.h"
 #include "HexFixtures.h"
 #include "Matchers.h"
+#include "core/BatteryConfig.h"
+#include "core/DeviceInfo.h"
 #include "core/IAP.h"
 #include "core/UPSError.h"
 #include "device/HIDSession.h"
@@ -292,7 +294,57 @@ INSTANTIATE_TEST_SUITE_P(
                        "boards[0].faults.readBack.capacity: must lie"},
         BadDescription{R"({"boards": [{"faults": {"returnAfterMs": 1}}]})",
                        "boards[0].faults.returnAfterMs: needs \"leaveAfterMs\""},
+        BadDescription{R"({"boards": [{"reports": [{"interface": "vendor", "type": "feature", "id": 6}]}]})",
+                       "boards[0].reports[0]: needs \"interface\", \"type\", \"id\" and either"},
+        BadDescription{
+            R"({"boards": [{"reports": [{"interface": "vendor", "type": "output", "id": 1, "status": 32}]}]})",
+            "boards[0].reports[0].type: must be \"feature\" or \"input\""},
+        BadDescription{
+            R"({"boards": [{"reports": [{"interface": "vendor", "type": "feature", "id": 6, "bytes": "6 1"}]}]})",
+            "boards[0].reports[0].bytes: must be bytes as pairs of hexadecimal digits"},
+        BadDescription{
+            R"({"boards": [{"reports": [{"interface": "vendor", "type": "feature", "id": 6, "bytes": ""}]}]})",
+            "boards[0].reports[0].bytes: must hold 1 to 64 bytes"},
         BadDescription{R"({"boards": [)", "parse error"}));
+
+// ---- Recorded answers of a real board, replayed
+
+TEST(EmulatedBoard, ReplaysRecordedAnswersInOrderAndTheLastOneAgain) {
+    EmulatedPlatform platform(BoardDescription::parse(R"({"boards": [{"location": 17825792, "reports": [
+        {"interface": "vendor", "type": "feature", "id": 8, "bytes": "08 01"},
+        {"interface": "power", "type": "input", "id": 1, "bytes": "01 37 00 00 00 00 43 00"},
+        {"interface": "vendor", "type": "feature", "id": 8, "bytes": "08 02"},
+        {"interface": "vendor", "type": "feature", "id": 6, "status": 32}
+    ]}]})"));
+    HIDSession session(platform);
+    session.connect(boardID);
+    EXPECT_FALSE(session.info()) << "the identity read failed as recorded";
+    EXPECT_EQ(session.get(8, 2, ReportType::feature, false), (Bytes{8, 1}));
+    EXPECT_EQ(session.get(8, 2, ReportType::feature, false), (Bytes{8, 2}));
+    EXPECT_EQ(session.get(8, 2, ReportType::feature, false), (Bytes{8, 2}));
+    EXPECT_EQ(session.get(1, 8, ReportType::input, true), (Bytes{1, 0x37, 0, 0, 0, 0, 0x43, 0}));
+    // Not recorded: the board answers itself.
+    EXPECT_EQ(session.get(Reports::config, ReportType::feature, false), BatteryConfig::report(2600, 45000, 2));
+}
+
+TEST(EmulatedBoard, AnswersAWrittenReportItselfAndLeavesTheRecordingBehindOnARestart) {
+    EmulatedPlatform platform(BoardDescription::parse(R"({"boards": [{"location": 17825792, "restartMs": 0,
+        "reports": [{"interface": "vendor", "type": "feature", "id": 7, "bytes": "07 28 0a c8 af 00 00 02"},
+                    {"interface": "vendor", "type": "feature", "id": 6, "bytes": "06 09 09 09 09 09"}]}]})"));
+    HIDSession session(platform);
+    session.connect(boardID);
+    EXPECT_EQ(session.info(), DeviceInfo("9.9", "9.9.9"));
+    session.writeConfig(BatteryConfig(3000, 50000, 1));
+    EXPECT_EQ(BatteryConfig(session.get(Reports::config, ReportType::feature, false)), BatteryConfig(3000, 50000, 1));
+
+    session.set(Bytes{Reports::enterBootloader.id, 0x3C, 0x3C, 0x3C, 0x3C}, ReportType::feature);
+    platform.withBoard(0, [](EmulatedBoard& b) {
+        b.restartInto(BoardMode::app); // back in APP mode: the recording was of the board before it restarted
+        return 0;
+    });
+    session.connect(boardID);
+    EXPECT_EQ(session.info(), DeviceInfo("1.2", "1.0.8"));
+}
 
 TEST(BoardDescriptionJSON, StandardSettingGivesOneAppBoard) {
     const auto platform = EmulatedPlatform::fromSetting("1");

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -97,4 +98,60 @@ TEST(Hidapi, ListsOnlyTheAskedVendorAndFailsToOpenAMissingNode) {
     const auto result = platform.open(missing);
     EXPECT_EQ(result.device, nullptr);
     EXPECT_EQ(result.status, ENOENT);
+}
+
+// ---- Whether the kernel has finished adding a board's interfaces
+
+struct Binding {
+    std::string name;
+    std::string interfaceCount;                                  // bNumInterfaces as sysfs writes it
+    std::vector<std::pair<std::string, std::string>> interfaces; // interface name and class
+    std::vector<std::string> bound;                              // interfaces that have their hidraw node
+    std::optional<std::vector<std::string>> nodes;               // the board's nodes, absent while it is not whole
+};
+
+class SysfsBinding : public SysfsTree, public testing::WithParamInterface<Binding> {};
+
+TEST_P(SysfsBinding, ABoardIsWholeOnceEveryHIDInterfaceHasItsNode) {
+    const auto usb = root / "devices" / "platform" / "dummy_hcd.0" / "usb1" / "1-1";
+    fs::create_directories(usb);
+    write(usb / "busnum", "1");
+    write(usb / "devpath", "1");
+    write(usb / "bNumInterfaces", GetParam().interfaceCount);
+    for (const auto& [interface, interfaceClass] : GetParam().interfaces) {
+        fs::create_directories(usb / interface);
+        write(usb / interface / "bInterfaceClass", interfaceClass);
+    }
+    int n = 0;
+    for (const auto& interface : GetParam().bound) {
+        node("hidraw" + std::to_string(n++), usb, interface);
+    }
+    EXPECT_EQ(SysfsLocation::boardNodes("/dev/hidraw0", root), GetParam().nodes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SysfsBinding,
+    testing::Values(Binding{"BothBound",
+                            " 2",
+                            {{"1-1:1.0", "03"}, {"1-1:1.1", "03"}},
+                            {"1-1:1.0", "1-1:1.1"},
+                            std::vector<std::string>{"hidraw0", "hidraw1"}},
+                    Binding{"SecondNotYetAdded", " 2", {{"1-1:1.0", "03"}}, {"1-1:1.0"}, std::nullopt},
+                    Binding{
+                        "SecondNotYetBound", " 2", {{"1-1:1.0", "03"}, {"1-1:1.1", "03"}}, {"1-1:1.0"}, std::nullopt},
+                    Binding{"FirstAlreadyRemoved", " 2", {{"1-1:1.1", "03"}}, {"1-1:1.1"}, std::nullopt},
+                    Binding{"OtherClassesNeedNoNode",
+                            " 2",
+                            {{"1-1:1.0", "03"}, {"1-1:1.1", "ff"}},
+                            {"1-1:1.0"},
+                            std::vector<std::string>{"hidraw0"}},
+                    Binding{"Bootloader", " 1", {{"1-1:1.0", "03"}}, {"1-1:1.0"}, std::vector<std::string>{"hidraw0"}}),
+    [](const auto& test) { return test.param.name; });
+
+TEST_F(SysfsTree, ANodeWithoutAUSBDeviceIsABoardOfItsOwnAndAGoneNodeNone) {
+    const auto virtualDevice = root / "devices" / "virtual" / "misc" / "uhid";
+    fs::create_directories(virtualDevice);
+    node("hidraw0", virtualDevice, "input0");
+    EXPECT_EQ(SysfsLocation::boardNodes("/dev/hidraw0", root), std::vector<std::string>{"hidraw0"});
+    EXPECT_EQ(SysfsLocation::boardNodes("/dev/hidraw9", root), std::nullopt);
 }

@@ -4,6 +4,7 @@
 #include "core/UPSError.h"
 #include "system/Files.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -322,10 +323,65 @@ BoardFaults faultsFrom(const json& value, const std::string& where) {
     return f;
 }
 
+// Bytes as hexadecimal pairs separated by spaces: "08 57 a0".
+Bytes hexBytes(const json& value, const std::string& where) {
+    const auto s = text(value, where);
+    Bytes out;
+    for (std::size_t i = 0; i < s.size();) {
+        if (s[i] == ' ') {
+            ++i;
+            continue;
+        }
+        unsigned byte = 0;
+        const auto [end, ec] = std::from_chars(s.data() + i, s.data() + std::min(i + 2, s.size()), byte, 16);
+        if (ec != std::errc() || end != s.data() + i + 2) {
+            fail(where, "must be bytes as pairs of hexadecimal digits separated by spaces");
+        }
+        out.push_back(static_cast<std::uint8_t>(byte));
+        i += 2;
+    }
+    if (out.empty() || out.size() > 64) {
+        fail(where, "must hold 1 to 64 bytes");
+    }
+    return out;
+}
+
+std::vector<RecordedReply> recordedFrom(const json& value, const std::string& where) {
+    if (!value.is_array()) {
+        fail(where, "must be a list");
+    }
+    std::vector<RecordedReply> out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const auto& one = value[i];
+        const auto w = where + "[" + std::to_string(i) + "]";
+        onlyMembers(one, w, {"interface", "type", "id", "bytes", "status"});
+        if (!one.contains("interface") || !one.contains("type") || !one.contains("id") ||
+            one.contains("bytes") == one.contains("status")) {
+            fail(w, "needs \"interface\", \"type\", \"id\" and either \"bytes\" or \"status\"");
+        }
+        RecordedReply reply;
+        reply.interface = role(one["interface"], w + ".interface");
+        const auto type = text(one["type"], w + ".type");
+        if (type != "feature" && type != "input") {
+            fail(w + ".type", "must be \"feature\" or \"input\"");
+        }
+        reply.type = type == "input" ? ReportType::input : ReportType::feature;
+        reply.id = static_cast<std::uint8_t>(integer(one["id"], w + ".id", 0, 255));
+        if (one.contains("status")) {
+            reply.status = static_cast<HIDStatus>(
+                static_cast<std::uint32_t>(integer(one["status"], w + ".status", 1, 0xFFFFFFFF)));
+        } else {
+            reply.bytes = hexBytes(one["bytes"], w + ".bytes");
+        }
+        out.push_back(std::move(reply));
+    }
+    return out;
+}
+
 BoardDescription boardFrom(const json& value, const std::string& where, const std::filesystem::path& directory) {
     onlyMembers(value, where,
                 {"product", "serial", "location", "bootloader", "vendorID", "productID", "hardware", "software",
-                 "interfaces", "config", "telemetry", "moving", "restartMs", "image", "faults"});
+                 "interfaces", "config", "telemetry", "moving", "restartMs", "image", "faults", "reports"});
     BoardDescription b;
     const auto in = [&](const char* name) { return where + "." + name; };
     if (value.contains("product"))
@@ -375,6 +431,8 @@ BoardDescription boardFrom(const json& value, const std::string& where, const st
         b.image = imageFrom(value["image"], in("image"), directory);
     if (value.contains("faults"))
         b.faults = faultsFrom(value["faults"], in("faults"));
+    if (value.contains("reports"))
+        b.reports = recordedFrom(value["reports"], in("reports"));
     return b;
 }
 

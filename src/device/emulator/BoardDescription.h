@@ -69,6 +69,17 @@ struct BoardFaults {
     bool operator==(const BoardFaults&) const = default;
 };
 
+// One answer of a real board to a report read, as `quelmar --probe --record` saw it: the emulated board gives it back.
+struct RecordedReply {
+    InterfaceRole interface = InterfaceRole::vendor;
+    ReportType type = ReportType::feature;
+    std::uint8_t id = 0;
+    HIDStatus status = 0; // not 0: the read failed with this status
+    Bytes bytes;          // the report as read, byte 0 its ID
+
+    bool operator==(const RecordedReply&) const = default;
+};
+
 struct BoardDescription {
     std::string product = "Quelmar DC UPS";
     std::string serial;
@@ -85,6 +96,9 @@ struct BoardDescription {
     std::int64_t restartMilliseconds = 500;  // how long the board stays off the bus when it restarts
     Bytes image;                             // the APP image it holds; empty: not modelled
     BoardFaults faults;
+    // Replayed in their order (the last one again and again) in place of what the board would answer itself, until
+    // it first restarts; a report written since is answered by the board.
+    std::vector<RecordedReply> reports;
 
     static Snapshot defaultTelemetry();
     // The board QUELMAR_SIMULATOR=1 selects: APP mode, both interfaces, moving telemetry.

@@ -163,7 +163,10 @@ HIDResult EmulatedBoard::getReport(InterfaceRole on, ReportType type, std::uint8
     if (const auto failed = faults.getStatus.find(id); failed != faults.getStatus.end()) {
         return {failed->second, 0};
     }
-    auto reply = firmware_->getReport(*this, on, type, id);
+    auto reply = replay(on, type, id).value_or(EmulatedFirmware::Reply{});
+    if (reply.status == 0 && reply.report.empty()) {
+        reply = firmware_->getReport(*this, on, type, id);
+    }
     if (reply.status != 0) {
         return {reply.status, 0};
     }
@@ -184,7 +187,34 @@ HIDStatus EmulatedBoard::setReport(InterfaceRole on, ReportType type, ByteView r
             return failed->second;
         }
     }
-    return firmware_->setReport(*this, on, type, report);
+    const auto status = firmware_->setReport(*this, on, type, report);
+    if (status == 0 && type == ReportType::feature && !report.empty()) {
+        written_.insert(report[0]);
+    }
+    return status;
+}
+
+std::optional<EmulatedFirmware::Reply> EmulatedBoard::replay(InterfaceRole on, ReportType type, std::uint8_t id) {
+    const auto& recorded = description_.reports;
+    // The recording is of the board as it was before it first restarted or left.
+    if (recorded.empty() || epoch_ != 1 || (type == ReportType::feature && written_.contains(id))) {
+        return std::nullopt;
+    }
+    const auto matches = [&](const RecordedReply& r) { return r.interface == on && r.type == type && r.id == id; };
+    const auto count = static_cast<std::size_t>(std::count_if(recorded.begin(), recorded.end(), matches));
+    if (count == 0) {
+        return std::nullopt;
+    }
+    auto& given = replayed_[{on, type, id}];
+    const auto wanted = std::min(given, count - 1);
+    ++given;
+    std::size_t seen = 0;
+    for (const auto& r : recorded) {
+        if (matches(r) && seen++ == wanted) {
+            return EmulatedFirmware::Reply{r.status, r.bytes};
+        }
+    }
+    return std::nullopt;
 }
 
 HIDResult EmulatedBoard::nextInputReport(InterfaceRole on, std::span<std::uint8_t> buffer) {

@@ -8,9 +8,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+#include <set>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quelmar {
@@ -38,6 +42,7 @@ public:
     void restartInto(BoardMode mode);
     // Leaves the bus for good, as an unplugged board does.
     void leaveBus();
+    bool gone() const { return backAt_ == std::chrono::steady_clock::time_point::max(); }
 
     // The interfaces as the platform lists them now (empty while off the bus).
     std::vector<HIDInterface> enumerate();
@@ -72,6 +77,8 @@ private:
     static std::unique_ptr<EmulatedFirmware> firmwareFor(BoardMode mode);
     // Takes the board off the bus when the description's leave time has come.
     void leaveWhenDue();
+    // The description's next recorded answer to this read, while one applies.
+    std::optional<EmulatedFirmware::Reply> replay(InterfaceRole on, ReportType type, std::uint8_t id);
 
     BoardDescription description_;
     std::size_t index_;
@@ -87,6 +94,8 @@ private:
     std::vector<Bytes> packets_;
     std::size_t opens_ = 0;
     bool leaveDone_ = false; // the leave fault has had its turn
+    std::map<std::tuple<InterfaceRole, ReportType, std::uint8_t>, std::size_t> replayed_; // answers given per read
+    std::set<std::uint8_t> written_; // feature reports written since the start, no longer replayed
 };
 
 } // namespace quelmar
