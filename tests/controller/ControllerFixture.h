@@ -150,7 +150,9 @@ protected:
             setup.updates.feedURL = "https://127.0.0.1:1/raw/main/updates/stable.json"; // refused at once
         }
         setup.updates.pauses = {std::chrono::milliseconds(1), std::chrono::milliseconds(1)};
-        setup.timing.pollPause = std::chrono::milliseconds(20);
+        if (setup.timing.pollPause == AppModel::Timing{}.pollPause) {
+            setup.timing.pollPause = std::chrono::milliseconds(20);
+        }
         setup.timing.modeWaitPause = std::chrono::milliseconds(20);
         setup.timing.bootReplyDeadline = std::chrono::milliseconds(200);
         setup.clock = [this] {

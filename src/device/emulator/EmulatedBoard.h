@@ -65,13 +65,22 @@ public:
     const std::vector<Bytes>& packetsReceived() const { return packets_; }
     // Records one and returns its number, counted from 1.
     std::size_t recordPacket(ByteView packet);
-    // How many times one of its interfaces has been opened.
+    // How many times one of its interfaces has been opened, and how many of those handles are still open.
     std::size_t openCount() const { return opens_; }
-    void countOpen() { ++opens_; }
+    std::size_t openHandles() const { return live_; }
+    void countOpen() {
+        ++opens_;
+        ++live_;
+    }
+    void countClose() { --live_; }
     // The telemetry the board measures now, in physical units.
     Snapshot telemetry() const;
     // What it measures from now on (a board that is not moving).
     void setTelemetry(const Snapshot& telemetry) { description_.telemetry = telemetry; }
+    // What it does wrong from now on; while no transfer is under way, since transfers read the delay unlocked.
+    void setFaults(const BoardFaults& faults) { description_.faults = faults; }
+    // Its place on the bus from its next enumeration on, as a board plugged into another port.
+    void moveTo(std::int64_t location) { description_.location = location; }
 
 private:
     static std::unique_ptr<EmulatedFirmware> firmwareFor(BoardMode mode);
@@ -93,6 +102,7 @@ private:
     bool appValid_ = true;
     std::vector<Bytes> packets_;
     std::size_t opens_ = 0;
+    std::size_t live_ = 0;
     bool leaveDone_ = false; // the leave fault has had its turn
     std::map<std::tuple<InterfaceRole, ReportType, std::uint8_t>, std::size_t> replayed_; // answers given per read
     std::set<std::uint8_t> written_; // feature reports written since the start, no longer replayed

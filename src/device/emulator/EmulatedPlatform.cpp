@@ -39,6 +39,10 @@ public:
         , board_(board)
         , epoch_(epoch)
         , role_(role) {}
+    ~EmulatedDevice() override {
+        std::lock_guard lock(state_->mutex);
+        state_->boards[board_]->countClose();
+    }
 
     HIDResult getReport(ReportType type, std::uint8_t reportID, std::span<std::uint8_t> buffer) override {
         transfer();
