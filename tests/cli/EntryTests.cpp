@@ -55,10 +55,10 @@ TEST(Entry, WithoutADisplayTheWindowSaysSoInOneLine) {
     EXPECT_EQ(result.out, "Cannot open the window: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); "
                           "quelmar --help lists the command-line modes\n");
     // A display that is named but cannot be reached.
-    options.setEnv["DISPLAY"] = ":97";
+    options.setEnv["DISPLAY"] = ":65531"; // no server listens there
     result = runProcess(QUELMAR_EXECUTABLE, {}, options);
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(result.out, StartsWith("Cannot open the window: "));
-    EXPECT_THAT(result.out, HasSubstr(":97"));
+    EXPECT_THAT(result.out, HasSubstr(":65531"));
     EXPECT_EQ(result.err, "");
 }
