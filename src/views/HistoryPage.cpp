@@ -175,8 +175,15 @@ void HistoryPage::showHistory() {
     const auto& shown = history_->shown();
     chart_->setEmptyText(history_->problem().value_or(QStringLiteral("暂无历史数据")));
     chart_->show(&shown, history_->shownFrom(), history_->shownTo());
-    chart_->setAccessibleName(Display::chartName(history_->shownSpan()));
-    chart_->setAccessibleDescription(history_->problem().value_or(Display::chartDescription(shown)));
+    // Set only when they change: each change is announced to assistive technology, and this runs once a second.
+    const auto name = Display::chartName(history_->shownSpan());
+    const auto description = history_->problem().value_or(Display::chartDescription(shown));
+    if (chart_->accessibleName() != name) {
+        chart_->setAccessibleName(name);
+    }
+    if (chart_->accessibleDescription() != description) {
+        chart_->setAccessibleDescription(description);
+    }
     export_->setEnabled(shown.board.has_value());
     note_->setText(QStringLiteral("橙色区域为市电中断；线为平均值，浅色带为最低至最高值。"));
     note_->setVisible(!shown.points.empty());
