@@ -131,6 +131,11 @@ public:
     bool autoConnect() const { return autoConnect_; }
     const std::optional<std::chrono::system_clock::time_point>& lastCheck() const { return lastCheck_; }
     const std::string& version() const { return version_; }
+    // The telemetry history's file; none when nothing is recorded.
+    const std::optional<std::filesystem::path>& historyFile() const { return historyFile_; }
+    // The controller's clock, which stamps the log and the history.
+    std::chrono::system_clock::time_point now() const { return clock_(); }
+    Dialogs& dialogs() const { return dialogs_; }
 
     void log(const QString& text);
     void clearLogs();
@@ -329,6 +334,7 @@ private:
     const std::function<std::filesystem::path()> installTarget_;
     const std::function<void(const StagedUpdate&)> launchInstaller_;
     const std::filesystem::path updatesDirectory_;
+    const std::optional<std::filesystem::path> historyFile_;
     // Only looks: never connects to a board in bootloader mode, never checks for or tidies updates.
     const bool readOnly_;
     // Files a running workflow downloaded or staged; whatever is left when the controller goes is removed.

@@ -517,7 +517,8 @@ std::vector<HistorySample> HistoryStore::samples(const HistoryBoard& board, Hist
     }
     const auto begin = secondsOf(from);
     const auto end = secondsOf(to) + 1;
-    const auto split = std::clamp(firstKept(*id), begin, end);
+    // The minute of the first sample kept is read as samples: its summary holds them too.
+    const auto split = std::clamp(floorTo(firstKept(*id), minute), begin, end);
     read(minutes, *id, begin, split, [&](const SQLiteStatement& row) {
         HistoryPoint minute;
         minute.time = timeOf(row.integer(0));

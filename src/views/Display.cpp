@@ -19,6 +19,7 @@ constexpr PageText pageTexts[] = {
     {"实时监控", "waveform.path.ecg"},
     {"固件升级", "cpu"},
     {"更新与关于", "arrow.triangle.2.circlepath"},
+    {"历史记录", "clock.arrow.circlepath"},
 };
 
 } // namespace

@@ -13,8 +13,8 @@
 namespace quelmar::Display {
 
 // The pages of the sidebar, in their order.
-enum class Page { monitor, firmware, updates };
-inline constexpr Page pages[] = {Page::monitor, Page::firmware, Page::updates};
+enum class Page { monitor, firmware, updates, history };
+inline constexpr Page pages[] = {Page::monitor, Page::firmware, Page::updates, Page::history};
 QString title(Page page);
 // The title above the page area; no selection shows the monitor page.
 QString title(std::optional<Page> page);

@@ -2,8 +2,10 @@
 
 #include "controller/AppModel.h"
 #include "views/ConnectionBar.h"
+#include "views/DesktopNotifications.h"
 #include "views/Display.h"
 #include "views/FirmwarePage.h"
+#include "views/HistoryPage.h"
 #include "views/Icons.h"
 #include "views/LogPane.h"
 #include "views/MonitorPage.h"
@@ -46,6 +48,10 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     setCentralWidget(split);
     buildMenu();
 
+    // The desktop hears of the board's power from the window only: the headless mode has its own ways to say it.
+    notifications_ = new DesktopNotifications(QDBusConnection::sessionBus(), {}, this);
+    new PowerNotifications(model_, *notifications_, this);
+
     QObject::connect(sidebar_, &Sidebar::pageChanged, this, &MainWindow::showPage);
     QObject::connect(&model_, &AppModel::errorMessageChanged, this, &MainWindow::showError);
     QObject::connect(&model_, &AppModel::checkingChanged, this, &MainWindow::showMenuState);
@@ -54,6 +60,8 @@ MainWindow::MainWindow(AppModel& model, QWidget* parent)
     showMenuState();
     Theme::refresh(this);
 }
+
+MainWindow::~MainWindow() = default;
 
 void MainWindow::buildMenu() {
     auto* menu = menuBar()->addMenu(QStringLiteral("Quelmar"));
@@ -90,7 +98,8 @@ QWidget* MainWindow::detailColumn() {
     monitor_ = new MonitorPage(model_);
     firmware_ = new FirmwarePage(model_);
     updates_ = new UpdatesPage(model_);
-    for (auto* page : std::initializer_list<QWidget*>{monitor_, firmware_, updates_}) {
+    history_ = new HistoryPage(model_);
+    for (auto* page : std::initializer_list<QWidget*>{monitor_, firmware_, updates_, history_}) {
         stack->addWidget(page);
     }
     stack->addStretch();
@@ -114,6 +123,7 @@ void MainWindow::showPage() {
     monitor_->setVisible(shown == Display::Page::monitor);
     firmware_->setVisible(shown == Display::Page::firmware);
     updates_->setVisible(shown == Display::Page::updates);
+    history_->setVisible(shown == Display::Page::history);
     scroll_->verticalScrollBar()->setValue(0);
 }
 

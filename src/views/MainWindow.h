@@ -11,7 +11,9 @@ class QScrollArea;
 namespace quelmar {
 
 class AppModel;
+class DesktopNotifications;
 class FirmwarePage;
+class HistoryPage;
 class MonitorPage;
 class Sidebar;
 class UpdatesPage;
@@ -21,6 +23,7 @@ class UpdatesPage;
 class MainWindow final : public QMainWindow {
 public:
     explicit MainWindow(AppModel& model, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -42,6 +45,8 @@ private:
     MonitorPage* monitor_;
     FirmwarePage* firmware_;
     UpdatesPage* updates_;
+    HistoryPage* history_;
+    DesktopNotifications* notifications_;
     QAction* checkUpdates_;
     QPointer<QMessageBox> errorAlert_;
     QPointer<QMessageBox> quitAlert_;

@@ -1,4 +1,5 @@
 #include "views/Display.h"
+#include "views/HistoryDisplay.h"
 
 #include <gtest/gtest.h>
 
@@ -76,4 +77,38 @@ TEST(Display, TheSerialIsLeftOutWhenTheBoardHasNone) {
     const DeviceChoice noSerial{"location:2", "Quelmar DC UPS", "", true};
     EXPECT_EQ(connectionDetail("Bootloader 模式", noSerial), "Bootloader 模式");
     EXPECT_EQ(connectionDetail("正在查找设备", std::nullopt), "正在查找设备");
+}
+
+TEST(Display, LengthsAsAPersonSaysThemToTheSecondUnderAnHour) {
+    // clang-format off
+    const std::vector<std::pair<std::int64_t, QString>> cases = {
+        {0,      "0 秒"},
+        {59,     "59 秒"},
+        {60,     "1 分"},
+        {185,    "3 分 5 秒"},
+        {3600,   "1 小时"},
+        {7530,   "2 小时 5 分"},
+        {86399,  "23 小时 59 分"},
+        {90000,  "1 天 1 小时"},
+        {604800, "7 天"},
+    };
+    // clang-format on
+    for (const auto& [seconds, text] : cases) {
+        EXPECT_EQ(duration(std::chrono::seconds(seconds)), text) << seconds;
+    }
+}
+
+TEST(Display, AMainsLossSaysHowLongItLastedAndTheLowestCharge) {
+    const HistoryTime lost{std::chrono::seconds(1'800'000'000)};
+    const HistoryEvent event{lost, HistoryEventKind::mainsLost, "市电中断，电池供电"};
+    const auto with = [&](Outage outage) { return eventText(event, std::vector<Outage>{outage}); };
+    using std::chrono::seconds;
+    EXPECT_EQ(with({lost, lost + seconds(720), true, seconds(720), 41}),
+              "市电中断，电池供电 · 持续 12 分 · 最低电量 41%");
+    EXPECT_EQ(with({lost, std::nullopt, false, seconds(65), std::nullopt}), "市电中断，电池供电 · 已持续 1 分 5 秒");
+    EXPECT_EQ(with({lost, lost + seconds(30), false, seconds(30), 80}),
+              "市电中断，电池供电 · 至少持续 30 秒 · 最低电量 80%")
+        << "the board was lost before the mains returned";
+    EXPECT_EQ(with({lost + seconds(1), std::nullopt, false, seconds(5), 80}), "市电中断，电池供电") << "not this one's";
+    EXPECT_EQ(eventText({lost, HistoryEventKind::mainsRestored, "市电恢复"}, std::vector<Outage>{}), "市电恢复");
 }

@@ -1,6 +1,10 @@
 #include "ControllerFixture.h"
 #include "HexFixtures.h"
+#include "controller/HistoryModel.h"
+#include "core/StatusBits.h"
 #include "views/Display.h"
+#include "views/HistoryChart.h"
+#include "views/HistoryPage.h"
 #include "views/MainWindow.h"
 #include "views/QtDialogs.h"
 #include "views/Theme.h"
@@ -25,8 +29,10 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <gmock/gmock.h>
+#include <sys/stat.h>
 
 using namespace quelmar;
 using namespace quelmar::test;
@@ -134,6 +140,26 @@ protected:
 
     std::unique_ptr<MainWindow> window;
 };
+
+// A dark desktop palette: its disabled texts grey, its link colour the light palette's blue.
+QPalette darkPalette() {
+    QPalette dark(QColor(0x2b, 0x2b, 0x2e), QColor(0x1f, 0x1f, 0x22));
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+            dark.setColor(group, role, QColor(0xe8, 0xe8, 0xea));
+        }
+    }
+    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
+        dark.setColor(QPalette::Disabled, role, QColor(0x6e, 0x6e, 0x74));
+    }
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
+    dark.setColor(QPalette::Highlight, QColor(0x2f, 0x6f, 0xd6));
+    dark.setColor(QPalette::HighlightedText, Qt::white);
+    dark.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x90));
+    dark.setColor(QPalette::Link, QColor(0x00, 0x00, 0xff));
+    return dark;
+}
 
 BoardDescription bootBoard() {
     auto board = testBoard();
@@ -388,22 +414,7 @@ TEST_F(Window, DarkAndMinimumSizeScreenshots) {
     screenshot("minimum");
 
     window->resize(1040, 780);
-    // A dark desktop palette: its disabled texts grey, its link colour the light palette's blue.
-    QPalette dark(QColor(0x2b, 0x2b, 0x2e), QColor(0x1f, 0x1f, 0x22));
-    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
-            dark.setColor(group, role, QColor(0xe8, 0xe8, 0xea));
-        }
-    }
-    for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) {
-        dark.setColor(QPalette::Disabled, role, QColor(0x6e, 0x6e, 0x74));
-    }
-    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3e));
-    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x20));
-    dark.setColor(QPalette::Highlight, QColor(0x2f, 0x6f, 0xd6));
-    dark.setColor(QPalette::HighlightedText, Qt::white);
-    dark.setColor(QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x90));
-    dark.setColor(QPalette::Link, QColor(0x00, 0x00, 0xff));
+    const auto dark = darkPalette();
     QApplication::setPalette(dark);
     QTest::qWait(20);
     EXPECT_EQ(textColour(label("USB 已连接")), Theme::colour(Tone::mint));
@@ -494,6 +505,198 @@ TEST_F(Window, DuringAModeSwitchTheBarAndTheSidebarAgree) {
     EXPECT_FALSE(shown(label("已连接")));
     run(std::move(entering));
     EXPECT_TRUE(shown(label("Bootloader 模式 · QM1")));
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const HistoryBoard recorded{idOf(), "QM1"};
+
+// The recorded board on mains and charging, or on its battery.
+HistoryEntry sampleAt(HistoryTime time, std::int64_t charge, bool mains) {
+    Snapshot s;
+    s.capacity = charge;
+    s.runtime = charge * 100;
+    s.batteryVoltage = 10.8 + 1.8 * static_cast<double>(charge) / 100;
+    s.batteryCurrent = mains ? 0.6 : -1.1;
+    s.inputVoltage = mains ? 12.05 : 0.0;
+    s.load = 15;
+    s.status = StatusBit::batteryPresent | (mains ? StatusBit::mains | StatusBit::charging : StatusBit::discharging);
+    return {recorded, HistorySample{time, s}};
+}
+
+HistoryEntry eventAt(HistoryTime time, HistoryEventKind kind, std::string text) {
+    return {recorded, HistoryEvent{time, kind, std::move(text)}};
+}
+
+class HistoryWindow : public Window {
+protected:
+    void openWithHistory(std::vector<BoardDescription> boards) {
+        AppModel::Setup setup;
+        setup.history = home / "history.sqlite";
+        make(std::move(boards), std::move(setup));
+        show();
+    }
+    // As an earlier run of the client left it.
+    void write(const std::vector<HistoryEntry>& entries) {
+        HistoryStore store(home / "history.sqlite");
+        store.write(entries);
+    }
+    HistoryTime second() const { return std::chrono::floor<std::chrono::seconds>(now); }
+    HistoryModel& history() const { return *window->findChild<HistoryPage*>()->history(); }
+    QAccessibleInterface* chart() const {
+        return QAccessible::queryAccessibleInterface(window->findChild<HistoryChart*>());
+    }
+    std::vector<std::string> eventRows() const {
+        const auto* rows = named<QTreeView>("事件")->model();
+        std::vector<std::string> texts;
+        for (int row = 0; row < rows->rowCount(); ++row) {
+            texts.push_back(rows->index(row, 1).data().toString().toStdString());
+        }
+        return texts;
+    }
+    // The last hour, a sample every ten seconds, with an outage of twelve minutes that took the charge to 41 %.
+    void lastHourWithAnOutage() {
+        std::vector<HistoryEntry> entries;
+        const auto lost = second() - 40min;
+        const auto restored = lost + 12min;
+        for (auto time = second() - 50min; time < second() - 1min; time += 10s) {
+            const bool mains = time < lost || time >= restored;
+            entries.push_back(
+                sampleAt(time, mains ? 90 : std::max<std::int64_t>(41, 90 - (time - lost).count() / 10), mains));
+        }
+        entries.push_back(eventAt(lost, HistoryEventKind::mainsLost, "市电中断，电池供电"));
+        entries.push_back(eventAt(restored, HistoryEventKind::mainsRestored, "市电恢复"));
+        write(entries);
+    }
+};
+
+} // namespace
+
+TEST_F(HistoryWindow, ShowsTheChosenSpanWithItsOutagesAndEventsAndFollowsTheClock) {
+    lastHourWithAnOutage();
+    openWithHistory({testBoard()});
+    ASSERT_TRUE(sampled());
+    showPage(Display::Page::history);
+    EXPECT_TRUE(shown(label("历史记录")));
+    EXPECT_TRUE(button("1 小时")->isChecked());
+    const auto outage = "市电中断，电池供电 · 持续 12 分 · 最低电量 41%";
+    ASSERT_TRUE(waitUntil([&] { return eventRows().size() == 3; }));
+    EXPECT_THAT(eventRows(), testing::ElementsAre("设备已连接", "市电恢复", outage)) << "newest first";
+    EXPECT_EQ(history().shown().bucket, 1s);
+    EXPECT_EQ(history().shown().outages.size(), 1u);
+
+    // A screen reader reads the chart's latest values and each event whole.
+    EXPECT_EQ(chart()->text(QAccessible::Name), "历史曲线 · 最近 1 小时");
+    EXPECT_EQ(chart()->text(QAccessible::Description),
+              "最新：电量 87% · 负载 18 % · 电池电压 12.18 V · 电池电流 0.85 A · "
+              "输入电压 12.04 V。市电中断 1 次");
+    auto* events = QAccessible::queryAccessibleInterface(named<QTreeView>("事件"));
+    std::vector<std::string> read;
+    for (int i = 0; i < events->childCount(); ++i) {
+        read.push_back(events->child(i)->text(QAccessible::Name).toStdString());
+    }
+    EXPECT_THAT(read, testing::Contains(testing::EndsWith(std::string(" ") + outage)));
+
+    // Longer spans read summaries: at most a few thousand points, the outage still there.
+    for (const auto& [text, span, bucket] :
+         {std::tuple{"24 小时", RecentSpan::last24Hours, 60s}, std::tuple{"30 天", RecentSpan::last30Days, 1200s}}) {
+        click(QString::fromUtf8(text));
+        ASSERT_TRUE(waitUntil([&] { return history().shownSpan() == span; })) << text;
+        EXPECT_EQ(history().shown().bucket, bucket) << text;
+        EXPECT_FALSE(history().shown().points.empty()) << text;
+        EXPECT_EQ(history().shown().outages.size(), 1u) << text;
+        EXPECT_EQ(chart()->text(QAccessible::Name), QStringLiteral("历史曲线 · 最近 ") + QString::fromUtf8(text));
+    }
+    EXPECT_THAT(eventRows(), testing::Contains(outage));
+
+    // Live: the next samples of the board appear while the page is open.
+    click("1 小时");
+    ASSERT_TRUE(waitUntil([&] { return history().shownSpan() == RecentSpan::lastHour; }));
+    auto changed = platform->withBoard(0, [](EmulatedBoard& b) { return b.telemetry(); });
+    changed.batteryVoltage = 11.07;
+    platform->withBoard(0, [&](EmulatedBoard& b) { b.setTelemetry(changed); });
+    now += 1s;
+    QTest::qWait(60); // a sample read before the change may still take that second
+    now += 4s;
+    EXPECT_TRUE(waitUntil([&] { return chart()->text(QAccessible::Description).contains("电池电压 11.07 V"); }));
+    EXPECT_EQ(history().shownTo(), second());
+}
+
+TEST_F(HistoryWindow, ExportsTheShownSpanAsCSVThroughTheSavePanelKeepingTheFilesMode) {
+    Snapshot onMains;
+    onMains.capacity = 87;
+    onMains.batteryVoltage = 12.18;
+    onMains.status = 0x43;
+    auto onBattery = onMains;
+    onBattery.batteryCurrent = -1.5;
+    onBattery.status = 0x44;
+    write({{recorded, HistorySample{second() - 90s, onMains}}, {recorded, HistorySample{second() - 30s, onBattery}}});
+    openWithHistory({});
+    showPage(Display::Page::history);
+    ASSERT_TRUE(waitUntil([&] { return history().shown().points.size() == 2; }));
+
+    const auto file = home / "history.csv";
+    writeFile(file, "old");
+    ::chmod(file.c_str(), 0600);
+    dialogs.saveLocation = file;
+    click("导出 CSV…");
+    ASSERT_TRUE(waitUntil([&] { return readFile(file) != "old"; }));
+    EXPECT_EQ(readFile(file),
+              "time,capacity,runtime,batteryVoltage,batteryCurrent,temperature,inputVoltage,inputCurrent,"
+              "output5Voltage,output5Current,output12Voltage,output12Current,load,status\r\n"
+              "2026-12-07T23:58:30Z,87,,12.18,,,,,,,,,,67\r\n"
+              "2026-12-07T23:59:30Z,87,,12.18,-1.50,,,,,,,,,68\r\n");
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_THAT(dialogs.asked, testing::Contains("save Quelmar-history.csv"));
+
+    dialogs.saveLocation = home / "missing" / "history.csv";
+    click("导出 CSV…");
+    ASSERT_TRUE(waitUntil([&] { return alert() != nullptr; }));
+    EXPECT_THAT(alert()->informativeText().toStdString(), testing::HasSubstr("missing/history.csv"));
+}
+
+TEST_F(HistoryWindow, ScreenshotsLightDarkAndAtTheMinimumSize) {
+    // A day of the board cycling between full and two thirds, with an outage at night and one still going.
+    std::vector<HistoryEntry> entries;
+    const auto start = second() - 24h;
+    const auto night = second() - 15h;
+    const auto recent = second() - 25min;
+    const auto cycle = [&](HistoryTime time) {
+        const auto phase = (time - start).count() % 10800;
+        return phase < 5400 ? 66 + phase * 34 / 5400 : 100 - (phase - 5400) * 34 / 5400;
+    };
+    for (auto time = start; time < second(); time += 30s) {
+        const auto lost = time >= recent ? recent : time >= night && time < night + 40min ? night : HistoryTime{};
+        const bool mains = lost == HistoryTime{};
+        entries.push_back(sampleAt(time, mains ? cycle(time) : cycle(lost) - (time - lost).count() / 90, mains));
+    }
+    entries.push_back(eventAt(night, HistoryEventKind::mainsLost, "市电中断，电池供电"));
+    entries.push_back(eventAt(night + 40min, HistoryEventKind::mainsRestored, "市电恢复"));
+    entries.push_back(eventAt(recent - 2min, HistoryEventKind::batteryParametersWritten, "电池参数写入及读回验证通过"));
+    entries.push_back(eventAt(recent, HistoryEventKind::mainsLost, "市电中断，电池供电"));
+    write(entries);
+    openWithHistory({});
+    showPage(Display::Page::history);
+    click("24 小时");
+    ASSERT_TRUE(waitUntil([&] { return history().shownSpan() == RecentSpan::last24Hours; }));
+    EXPECT_EQ(history().shown().outages.size(), 2u);
+    screenshot("history");
+
+    window->resize(1, 1);
+    QTest::qWait(20);
+    EXPECT_EQ(window->centralWidget()->size(), QSize(940, 690))
+        << "the page asks for no more than the window's minimum";
+    auto* page = window->findChild<QScrollArea*>()->verticalScrollBar();
+    page->setValue(page->maximum());
+    screenshot("minimum-history");
+    page->setValue(0);
+
+    window->resize(1040, 780);
+    QApplication::setPalette(darkPalette());
+    screenshot("dark-history");
 }
 
 TEST(QtDialogs, ConfirmIsTrueOnlyForTheActionButton) {
