@@ -54,7 +54,7 @@ protected:
         server.addFile("feed.json", signedEnvelopeOf(feedOf({package})));
     }
 
-    void makeClient(std::function<void(const StagedUpdate&)> launch = {}) {
+    void makeClient(std::function<void(const StagedUpdate&)> launch = {}, std::vector<BoardDescription> boards = {}) {
         AppModel::Setup setup;
         setup.updates.caFile = server.caFile();
         setup.updates.feedURL = server.url("/files/feed.json");
@@ -66,7 +66,7 @@ protected:
                 launch(update);
             }
         };
-        make({}, std::move(setup));
+        make(std::move(boards), std::move(setup));
     }
 
     // Everything beside the installed bundle, and every download left behind.
@@ -131,12 +131,16 @@ TEST_F(ClientUpdate, DecliningOrFailingLeavesNothingBehind) {
 }
 
 TEST_F(ClientUpdate, AWorkflowStartedWhileTheFirstQuestionIsOpenStopsTheUpdate) {
-    makeClient();
+    makeClient({}, {testBoard()});
+    run(model->poll());
     run(model->checkUpdates(true));
-    dialogs.whileOpen = [this] { model->disconnect(); }; // still running when the question closes
+    // The board takes half a second to come back in its other mode: the switch is still running when the question
+    // closes.
+    dialogs.whileOpen = [this] { model->enterBootloader(); };
     run(model->updateClicked());
     EXPECT_EQ(server.requestCount(), 1u) << "nothing is downloaded";
     EXPECT_THAT(launched, IsEmpty());
+    EXPECT_TRUE(waitUntil([&] { return !model->operation(); }));
 }
 
 TEST_F(ClientUpdate, QuittingDuringTheDownloadOrTheStagingLeavesNothingBehind) {
