@@ -3,6 +3,7 @@
 #include "system/Files.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include <plist/plist.h>
@@ -53,11 +54,11 @@ std::optional<InfoDictionary> PropertyList::parse(ByteView bytes) {
         }
         const std::unique_ptr<char, decltype(&std::free)> keyOwner(key, &std::free);
         if (value != nullptr && plist_get_node_type(value) == PLIST_STRING) {
-            char* text = nullptr;
-            plist_get_string_val(value, &text);
-            if (text != nullptr) {
-                const std::unique_ptr<char, decltype(&std::free)> textOwner(text, &std::free);
-                dictionary.text.emplace(key, text);
+            // With its length: plist_get_string_val asserts (and so aborts) on a text holding a NUL.
+            std::uint64_t length = 0;
+            const char* text = plist_get_string_ptr(value, &length);
+            if (text != nullptr && std::memchr(text, '\0', length) == nullptr) {
+                dictionary.text.emplace(key, std::string(text, length));
             }
         }
     }

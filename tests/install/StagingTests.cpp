@@ -205,6 +205,36 @@ TEST_F(Staging, ArchivesAreCheckedBeforeAnythingIsCreated) {
     EXPECT_THROW(NativeInstaller::prepare(package(), dir / "none/Quelmar_Monitor.app", "2.1.0"), std::system_error);
 }
 
+// libplist asserts on a text holding a NUL byte when it is read as a C string: the process ended (134) before the
+// seal was checked and left its stage behind.
+TEST_F(Staging, ATextHoldingANulIsAWrongIdentity) {
+    const auto bundle = build / "Quelmar_Monitor.app";
+    std::string xml = infoPlist(clientInfo("2.1.0"));
+    xml.replace(xml.find(".monitor<"), 8, std::string(".monitor\0", 9));
+    const auto binary =
+        runProcess("/usr/bin/python3",
+                   {"-c",
+                    "import plistlib, sys\n"
+                    "open(sys.argv[1], 'wb').write(plistlib.dumps({'CFBundleIdentifier': 'net.quelmar.monitor', "
+                    "'CFBundleShortVersionString': '2.1.0\\x00\\u00e9', 'QuelmarImplementation': 'native'}, "
+                    "fmt=plistlib.FMT_BINARY))",
+                    (dir / "binary.plist").string()});
+    ASSERT_EQ(binary.status, 0) << binary.err;
+    for (const auto& plist : {xml, readFile(dir / "binary.plist")}) {
+        writeFile(bundle / "Contents/Info.plist", plist);
+        const auto staged = runProcess(QUELMAR_EXECUTABLE, {"--stage-update", package().string(), "2.1.0", target});
+        EXPECT_EQ(staged.status, 1) << staged.err;
+        EXPECT_EQ(staged.out, mismatch + "\n");
+        EXPECT_THAT(stagingDirectories(apps), testing::IsEmpty());
+    }
+    // Only that text is left out.
+    writeFile(dir / "mixed.plist", "<plist><dict><key>a</key><string>x" + std::string(1, '\0') +
+                                       "y</string><key>b</key><string>z</string></dict></plist>");
+    const auto info = PropertyList::read(dir / "mixed.plist");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->text, (std::map<std::string, std::string>{{"b", "z"}}));
+}
+
 TEST(CurrentTarget, RefusesDownloadAndDiskImageLocations) {
     const std::string moveFirst = "请先将应用移到可写的应用目录，例如 ~/Applications，再更新";
     for (const std::string path :
