@@ -1,10 +1,12 @@
 #pragma once
 
 #include "core/Bytes.h"
+#include "install/PropertyList.h"
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +43,8 @@ StagedUpdate prepare(const std::filesystem::path& archive, const std::filesystem
 // build trusts; validateWith takes the key (32 bytes) explicitly.
 void validate(const std::filesystem::path& app, const std::string& version);
 void validateWith(const std::filesystem::path& app, const std::string& version, ByteView publicKey);
+// The Info.plist rules alone, on its top-level dictionary (none: the property list is no dictionary).
+void checkIdentity(const std::optional<InfoDictionary>& info, const std::string& version);
 
 // Copies the running executable to "installer" in the stage and starts it as the helper; does not wait.
 void launch(const StagedUpdate& update);

@@ -18,6 +18,16 @@ struct PlistFree {
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
 
+// Whether a key holds a NUL, which plist_get_key_val would assert on. libplist offers no key with its length, but
+// its XML writer writes the whole key.
+bool holdsNul(plist_t key) {
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(key, &xml, &length);
+    const std::unique_ptr<char, decltype(&plist_to_xml_free)> owner(xml, &plist_to_xml_free);
+    return xml == nullptr || std::memchr(xml, '\0', length) != nullptr;
+}
+
 } // namespace
 
 std::optional<std::string> InfoDictionary::string(const std::string& key) const {
@@ -46,20 +56,23 @@ std::optional<InfoDictionary> PropertyList::parse(ByteView bytes) {
     plist_dict_new_iter(root, &iterator);
     const std::unique_ptr<void, decltype(&std::free)> iteratorOwner(iterator, &std::free);
     while (iterator != nullptr) {
-        char* key = nullptr;
         plist_t value = nullptr;
-        plist_dict_next_item(root, iterator, &key, &value);
-        if (key == nullptr) {
+        plist_dict_next_item(root, iterator, nullptr, &value);
+        if (value == nullptr) {
             break;
         }
+        const plist_t keyNode = plist_dict_item_get_key(value);
+        if (plist_get_node_type(value) != PLIST_STRING || keyNode == nullptr || holdsNul(keyNode)) {
+            continue;
+        }
+        // Both with their length: libplist's C-string getters assert (and so abort) on a NUL.
+        std::uint64_t length = 0;
+        const char* text = plist_get_string_ptr(value, &length);
+        char* key = nullptr;
+        plist_get_key_val(keyNode, &key);
         const std::unique_ptr<char, decltype(&std::free)> keyOwner(key, &std::free);
-        if (value != nullptr && plist_get_node_type(value) == PLIST_STRING) {
-            // With its length: plist_get_string_val asserts (and so aborts) on a text holding a NUL.
-            std::uint64_t length = 0;
-            const char* text = plist_get_string_ptr(value, &length);
-            if (text != nullptr && std::memchr(text, '\0', length) == nullptr) {
-                dictionary.text.emplace(key, std::string(text, length));
-            }
+        if (text != nullptr && key != nullptr && std::memchr(text, '\0', length) == nullptr) {
+            dictionary.text.emplace(key, std::string(text, length));
         }
     }
     return dictionary;

@@ -205,29 +205,33 @@ TEST_F(Staging, ArchivesAreCheckedBeforeAnythingIsCreated) {
     EXPECT_THROW(NativeInstaller::prepare(package(), dir / "none/Quelmar_Monitor.app", "2.1.0"), std::system_error);
 }
 
-// libplist asserts on a text holding a NUL byte when it is read as a C string: the process ended (134) before the
-// seal was checked and left its stage behind.
-TEST_F(Staging, ATextHoldingANulIsAWrongIdentity) {
+// libplist asserts on a text or key holding a NUL byte when it is read as a C string: the process ended (134)
+// before the seal was checked and left its stage behind.
+TEST_F(Staging, ATextOrKeyHoldingANulIsAWrongIdentity) {
     const auto bundle = build / "Quelmar_Monitor.app";
     std::string xml = infoPlist(clientInfo("2.1.0"));
     xml.replace(xml.find(".monitor<"), 8, std::string(".monitor\0", 9));
-    const auto binary =
-        runProcess("/usr/bin/python3",
-                   {"-c",
-                    "import plistlib, sys\n"
-                    "open(sys.argv[1], 'wb').write(plistlib.dumps({'CFBundleIdentifier': 'net.quelmar.monitor', "
-                    "'CFBundleShortVersionString': '2.1.0\\x00\\u00e9', 'QuelmarImplementation': 'native'}, "
-                    "fmt=plistlib.FMT_BINARY))",
-                    (dir / "binary.plist").string()});
+    // Binary property lists, whose UTF-16 texts and keys can hold a NUL.
+    const auto binary = runProcess("/usr/bin/python3", {"-c",
+                                                        "import plistlib, sys\n"
+                                                        "def write(name, key, version):\n"
+                                                        "    open(name, 'wb').write(plistlib.dumps({"
+                                                        "key: 'net.quelmar.monitor', "
+                                                        "'CFBundleShortVersionString': version, "
+                                                        "'QuelmarImplementation': 'native'}, "
+                                                        "fmt=plistlib.FMT_BINARY))\n"
+                                                        "write(sys.argv[1], 'CFBundleIdentifier', '2.1.0\\0\\u00e9')\n"
+                                                        "write(sys.argv[2], 'CFBundleIdentifier\\0\\u00e9', '2.1.0')\n",
+                                                        (dir / "text.plist").string(), (dir / "key.plist").string()});
     ASSERT_EQ(binary.status, 0) << binary.err;
-    for (const auto& plist : {xml, readFile(dir / "binary.plist")}) {
+    for (const auto& plist : {xml, readFile(dir / "text.plist"), readFile(dir / "key.plist")}) {
         writeFile(bundle / "Contents/Info.plist", plist);
         const auto staged = runProcess(QUELMAR_EXECUTABLE, {"--stage-update", package().string(), "2.1.0", target});
         EXPECT_EQ(staged.status, 1) << staged.err;
         EXPECT_EQ(staged.out, mismatch + "\n");
         EXPECT_THAT(stagingDirectories(apps), testing::IsEmpty());
     }
-    // Only that text is left out.
+    // Only that member is left out.
     writeFile(dir / "mixed.plist", "<plist><dict><key>a</key><string>x" + std::string(1, '\0') +
                                        "y</string><key>b</key><string>z</string></dict></plist>");
     const auto info = PropertyList::read(dir / "mixed.plist");
