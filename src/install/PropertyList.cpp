@@ -2,9 +2,11 @@
 
 #include "system/Files.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include <plist/plist.h>
 
@@ -13,10 +15,28 @@ namespace quelmar {
 namespace {
 
 constexpr std::uint64_t maxSize = 1024 * 1024;
+// libplist reads a binary property list's containers recursively, a stack frame per level, and each level is an
+// object of its own: bounding the objects bounds the depth. 100,000 levels, which fit in 1 MiB, overflow an 8 MiB
+// stack; an Info.plist holds a few dozen objects.
+constexpr std::uint64_t maxBinaryObjects = 10000;
 
 struct PlistFree {
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
+
+// The object count of a binary property list's trailer (its last 32 bytes), as libplist reads it.
+bool tooManyObjects(ByteView bytes) {
+    constexpr std::string_view magic = "bplist00";
+    constexpr std::size_t trailerSize = 32;
+    if (bytes.size() < magic.size() + trailerSize || !std::equal(magic.begin(), magic.end(), bytes.begin())) {
+        return false;
+    }
+    std::uint64_t count = 0;
+    for (std::size_t i = bytes.size() - 24; i < bytes.size() - 16; ++i) {
+        count = count << 8 | bytes[i];
+    }
+    return count > maxBinaryObjects;
+}
 
 // Whether a key holds a NUL, which plist_get_key_val would assert on. libplist offers no key with its length, but
 // its XML writer writes the whole key.
@@ -39,7 +59,7 @@ std::optional<std::string> InfoDictionary::string(const std::string& key) const 
 }
 
 std::optional<InfoDictionary> PropertyList::parse(ByteView bytes) {
-    if (bytes.empty() || bytes.size() > maxSize) {
+    if (bytes.empty() || bytes.size() > maxSize || tooManyObjects(bytes)) {
         throw PropertyListError("the data is not a property list");
     }
     plist_t root = nullptr;

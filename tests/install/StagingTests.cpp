@@ -239,6 +239,33 @@ TEST_F(Staging, ATextOrKeyHoldingANulIsAWrongIdentity) {
     EXPECT_EQ(info->text, (std::map<std::string, std::string>{{"b", "z"}}));
 }
 
+// libplist reads binary nesting recursively: 100,000 arrays, each holding the next, overflowed the stack (139).
+TEST_F(Staging, ADeeplyNestedBinaryPropertyListIsRefused) {
+    const auto plist = build / "Quelmar_Monitor.app/Contents/Info.plist";
+    const auto nested = runProcess("/usr/bin/python3", {"-c",
+                                                        "import struct, sys\n"
+                                                        "n = 100000\n"
+                                                        "objects = [b'\\xa1' + struct.pack('>I', i + 1) for i in "
+                                                        "range(n)] + [b'\\xa0']\n"
+                                                        "data = b'bplist00'\n"
+                                                        "offsets = []\n"
+                                                        "for o in objects:\n"
+                                                        "    offsets.append(len(data))\n"
+                                                        "    data += o\n"
+                                                        "table = len(data)\n"
+                                                        "data += b''.join(struct.pack('>I', o) for o in offsets)\n"
+                                                        "data += bytes(6) + bytes([4, 4]) + "
+                                                        "struct.pack('>QQQ', n + 1, 0, table)\n"
+                                                        "open(sys.argv[1], 'wb').write(data)\n",
+                                                        plist.string()});
+    ASSERT_EQ(nested.status, 0) << nested.err;
+    const auto staged = runProcess(QUELMAR_EXECUTABLE, {"--stage-update", package().string(), "2.1.0", target});
+    EXPECT_EQ(staged.status, 1) << staged.err;
+    EXPECT_THAT(staged.out,
+                testing::EndsWith("/Quelmar_Monitor.app/Contents/Info.plist: the data is not a property list\n"));
+    EXPECT_THAT(stagingDirectories(apps), testing::IsEmpty());
+}
+
 TEST(CurrentTarget, RefusesDownloadAndDiskImageLocations) {
     const std::string moveFirst = "请先将应用移到可写的应用目录，例如 ~/Applications，再更新";
     for (const std::string path :
