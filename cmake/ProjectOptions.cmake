@@ -6,9 +6,25 @@ target_compile_options(quelmar_options INTERFACE
     -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual -Wimplicit-fallthrough
     -Wcast-qual -Wformat=2 -Wundef)
 
+if(QUELMAR_SANITIZE AND QUELMAR_THREAD_SANITIZE)
+    message(FATAL_ERROR "QUELMAR_SANITIZE and QUELMAR_THREAD_SANITIZE exclude each other: use two build directories")
+endif()
+# Sanitizers are global, so that every target and the test binaries share one runtime.
 if(QUELMAR_SANITIZE)
-    # Global, so that every target and the test binaries share one runtime.
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+if(QUELMAR_THREAD_SANITIZE)
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()
+if(QUELMAR_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "QUELMAR_FUZZ needs clang and its fuzzer runtime: CC=clang CXX=clang++ (scripts/fuzz)")
+    endif()
+    # Everything carries the fuzzer's coverage; only the fuzz targets link its main (fuzz/CMakeLists.txt).
+    add_compile_options(-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined
+        -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
 endif()
 

@@ -1,6 +1,7 @@
 #include "core/UPSError.h"
 #include "install/Bundle.h"
 #include "install/NativeInstaller.h"
+#include "system/Descriptor.h"
 #include "system/Files.h"
 #include "system/Processes.h"
 #include "system/Uuid.h"
@@ -24,28 +25,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Each attempt starts a fresh log. Both streams append, so a stray line on standard error never lands under a
-// later line of standard output.
-void redirectToLog() {
+// Each attempt starts a fresh log. Both streams append, so that a stray line on standard error never lands under a
+// later line of standard output. Returns the log's path when it could be opened.
+std::optional<fs::path> redirectToLog() {
     std::error_code ignored;
     fs::path directory;
     try {
         directory = Files::updatesDirectory();
     } catch (const std::exception&) {
-        return;
+        return std::nullopt;
     }
     fs::create_directories(directory, ignored);
     const auto log = directory / "install.log";
     const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
-    if (out >= 0) {
-        ::dup2(out, STDOUT_FILENO);
-        ::close(out);
+    if (out < 0) {
+        return std::nullopt;
     }
+    ::dup2(out, STDOUT_FILENO);
+    ::close(out);
     const int err = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (err >= 0) {
         ::dup2(err, STDERR_FILENO);
         ::close(err);
     }
+    return log;
 }
 
 void logLine(const std::string& text) {
@@ -55,6 +58,45 @@ void logLine(const std::string& text) {
                         "install.log");
     } catch (const std::system_error&) {
         // Without a log the helper still does its work.
+    }
+}
+
+// The install log. Before each move it says, on disk, where the bundle goes: a helper stopped at any point (killed,
+// or the machine losing power) leaves both places in the log, and the bundle, moved by one rename, lies whole in one
+// of them. A run that ends replaces those lines with its outcome alone.
+class InstallLog {
+public:
+    explicit InstallLog(std::optional<fs::path> file)
+        : file_(std::move(file)) {}
+
+    void progress(const std::string& text) {
+        logLine(text);
+        ::fsync(STDOUT_FILENO);
+    }
+    void outcome(const std::string& text) {
+        logLine(text);
+        outcome_ += text + "\n";
+    }
+    void finish() {
+        if (file_) {
+            try {
+                Files::writeAtomically(*file_, outcome_);
+            } catch (const std::exception&) {
+                // The progress lines stay, followed by the outcome.
+            }
+        }
+    }
+
+private:
+    std::optional<fs::path> file_;
+    std::string outcome_;
+};
+
+// So that a rename survives a loss of power.
+void syncDirectory(const fs::path& directory) {
+    const Descriptor fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() >= 0) {
+        ::fsync(fd.get());
     }
 }
 
@@ -97,9 +139,10 @@ bool acknowledged(const fs::path& ready, const std::string& token, const std::st
 
 } // namespace
 
-int installFromHelper(const std::vector<std::string>& arguments, const HelperTimes& times) {
+int installFromHelper(const std::vector<std::string>& arguments, const HelperTimes& times,
+                      const HelperObserver& observer) {
     ::setsid();
-    redirectToLog();
+    InstallLog log(redirectToLog());
 
     if (arguments.size() != 6) {
         return 2;
@@ -117,10 +160,36 @@ int installFromHelper(const std::vector<std::string>& arguments, const HelperTim
 
     const auto newApp = stage / Bundle::name;
     const auto previous = stage / "previous.app";
+    const auto observe = [&](HelperStep step, bool done) {
+        if (observer) {
+            observer(step, done);
+        }
+    };
+    const auto move = [&](const fs::path& from, const fs::path& to, HelperStep step) {
+        log.progress("正在移动：" + from.string() + " → " + to.string());
+        observe(step, false);
+        fs::rename(from, to);
+        syncDirectory(from.parent_path());
+        syncDirectory(to.parent_path());
+        observe(step, true);
+    };
+    const auto start = [&](const std::vector<std::string>& startArguments, HelperStep step) {
+        observe(step, false);
+        openBundle(target, startArguments);
+        observe(step, true);
+    };
+
     bool movedAside = false;
     bool mayHaveStarted = false;
     try {
-        validate(newApp, version);
+        // An earlier run stopped between the two moves of a swap or of a rollback left no bundle at target: the old
+        // one goes back first.
+        if (!fs::exists(fs::symlink_status(target)) && fs::exists(previous)) {
+            move(previous, target, HelperStep::moveBack);
+        }
+        // One stopped after the swap left the new bundle in place, not yet acknowledged: it is started again.
+        const bool swapped = !fs::exists(newApp) && fs::exists(previous);
+        validate(swapped ? target : newApp, version);
 
         for (int probe = 0; probe < times.exitProbes && Processes::isRunning(*pid); ++probe) {
             std::this_thread::sleep_for(times.pause);
@@ -129,14 +198,21 @@ int installFromHelper(const std::vector<std::string>& arguments, const HelperTim
             throw UPSError("原客户端未退出，取消更新");
         }
 
-        fs::rename(target, previous);
-        movedAside = true;
-        fs::rename(newApp, target);
+        if (swapped) {
+            movedAside = true;
+            if (Processes::terminateInside(target) > 0) {
+                std::this_thread::sleep_for(times.pause);
+            }
+        } else {
+            move(target, previous, HelperStep::moveAside);
+            movedAside = true;
+            move(newApp, target, HelperStep::moveIn);
+        }
 
         mayHaveStarted = true;
         const auto token = randomUUID();
         const auto ready = stage / readyFile;
-        openBundle(target, {"--update-ready", ready.string(), "--update-token", token});
+        start({"--update-ready", ready.string(), "--update-token", token}, HelperStep::start);
 
         bool done = false;
         for (int poll = 0; poll < times.acknowledgementPolls && !done; ++poll) {
@@ -148,27 +224,31 @@ int installFromHelper(const std::vector<std::string>& arguments, const HelperTim
         if (!done) {
             throw UPSError("新版未完成窗口启动，恢复旧版");
         }
-        logLine("更新成功；旧版保留在 " + previous.string());
+        log.outcome("更新成功；旧版保留在 " + previous.string());
+        log.finish();
         return 0;
     } catch (const std::exception& error) {
-        logLine("更新失败：" + messageOf(error));
+        log.outcome("更新失败：" + messageOf(error));
     }
 
-    if (!movedAside) {
-        return 1;
-    }
-    try {
-        if (mayHaveStarted) {
-            Processes::terminateInside(target);
-            std::this_thread::sleep_for(times.pause);
-            fs::rename(target, stage / "failed.app");
+    if (movedAside) {
+        try {
+            if (mayHaveStarted) {
+                Processes::terminateInside(target);
+                std::this_thread::sleep_for(times.pause);
+                move(target, stage / "failed.app", HelperStep::moveFailed);
+            }
+            move(previous, target, HelperStep::moveBack);
+            start({}, HelperStep::restart);
+            log.outcome("旧版已恢复");
+        } catch (const std::exception& error) {
+            // Where the old bundle lies: once moved back, a failed start leaves it at target.
+            std::error_code ignored;
+            const auto old = fs::exists(previous, ignored) ? previous : target;
+            log.outcome("恢复失败，请手动打开：" + old.string() + "；" + messageOf(error));
         }
-        fs::rename(previous, target);
-        openBundle(target, {});
-        logLine("旧版已恢复");
-    } catch (const std::exception& error) {
-        logLine("恢复失败，请手动打开：" + previous.string() + "；" + messageOf(error));
     }
+    log.finish();
     return 1;
 }
 

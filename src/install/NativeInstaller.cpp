@@ -55,12 +55,15 @@ void validate(const fs::path& app, const std::string& version) {
 }
 
 void validateWith(const fs::path& app, const std::string& version, ByteView publicKey) {
-    const auto info = PropertyList::read(app / Bundle::infoPlist);
+    checkIdentity(PropertyList::read(app / Bundle::infoPlist), version);
+    SealedBundle::verify(app, publicKey);
+}
+
+void checkIdentity(const std::optional<InfoDictionary>& info, const std::string& version) {
     if (!info || info->string("CFBundleIdentifier") != BuildConfig::bundleIdentifier ||
         info->string("CFBundleShortVersionString") != version || info->string("QuelmarImplementation") != "native") {
         throw UPSError("更新包的应用标识、原生类型或版本不符");
     }
-    SealedBundle::verify(app, publicKey);
 }
 
 fs::path currentTarget() {

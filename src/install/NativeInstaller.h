@@ -1,10 +1,13 @@
 #pragma once
 
 #include "core/Bytes.h"
+#include "install/PropertyList.h"
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +44,8 @@ StagedUpdate prepare(const std::filesystem::path& archive, const std::filesystem
 // build trusts; validateWith takes the key (32 bytes) explicitly.
 void validate(const std::filesystem::path& app, const std::string& version);
 void validateWith(const std::filesystem::path& app, const std::string& version, ByteView publicKey);
+// The Info.plist rules alone, on its top-level dictionary (none: the property list is no dictionary).
+void checkIdentity(const std::optional<InfoDictionary>& info, const std::string& version);
 
 // Copies the running executable to "installer" in the stage and starts it as the helper; does not wait.
 void launch(const StagedUpdate& update);
@@ -55,9 +60,17 @@ struct HelperTimes {
     std::chrono::milliseconds pause{1000};
 };
 
+// The helper's steps that move a bundle or start a client.
+enum class HelperStep { moveAside, moveIn, start, moveFailed, moveBack, restart };
+// Told right before and right after each step (done false, then true); tests stop the helper there.
+using HelperObserver = std::function<void(HelperStep step, bool done)>;
+
 // The helper: waits for the old client, swaps the bundles, starts the new client and waits for its
-// acknowledgement, rolling back when it does not come. Returns 0 installed, 1 failed, 2 arguments refused.
-int installFromHelper(const std::vector<std::string>& arguments, const HelperTimes& times = {});
+// acknowledgement, rolling back when it does not come. Run again with the same arguments after it was stopped at any
+// point, it finishes that install or refuses, leaving a whole client in place. Returns 0 installed, 1 failed,
+// 2 arguments refused.
+int installFromHelper(const std::vector<std::string>& arguments, const HelperTimes& times = {},
+                      const HelperObserver& observe = {});
 
 // Writes the launch acknowledgement when the arguments carry "--update-ready PATH" and "--update-token TOKEN"
 // and PATH is a "ready.json" in a staging directory; otherwise, and on any error, does nothing.

@@ -2,8 +2,11 @@
 
 #include "system/Files.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
+#include <string_view>
 
 #include <plist/plist.h>
 
@@ -12,10 +15,38 @@ namespace quelmar {
 namespace {
 
 constexpr std::uint64_t maxSize = 1024 * 1024;
+// libplist reads a binary property list's containers recursively, a stack frame per level, and each level is an
+// object of its own: bounding the objects bounds the depth. 100,000 levels, which fit in 1 MiB, overflow an 8 MiB
+// stack; an Info.plist holds a few dozen objects.
+constexpr std::uint64_t maxBinaryObjects = 10000;
 
 struct PlistFree {
     void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
 };
+
+// The object count of a binary property list's trailer (its last 32 bytes), as libplist reads it.
+bool tooManyObjects(ByteView bytes) {
+    constexpr std::string_view magic = "bplist00";
+    constexpr std::size_t trailerSize = 32;
+    if (bytes.size() < magic.size() + trailerSize || !std::equal(magic.begin(), magic.end(), bytes.begin())) {
+        return false;
+    }
+    std::uint64_t count = 0;
+    for (std::size_t i = bytes.size() - 24; i < bytes.size() - 16; ++i) {
+        count = count << 8 | bytes[i];
+    }
+    return count > maxBinaryObjects;
+}
+
+// Whether a key holds a NUL, which plist_get_key_val would assert on. libplist offers no key with its length, but
+// its XML writer writes the whole key.
+bool holdsNul(plist_t key) {
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(key, &xml, &length);
+    const std::unique_ptr<char, decltype(&plist_to_xml_free)> owner(xml, &plist_to_xml_free);
+    return xml == nullptr || std::memchr(xml, '\0', length) != nullptr;
+}
 
 } // namespace
 
@@ -28,7 +59,7 @@ std::optional<std::string> InfoDictionary::string(const std::string& key) const 
 }
 
 std::optional<InfoDictionary> PropertyList::parse(ByteView bytes) {
-    if (bytes.empty() || bytes.size() > maxSize) {
+    if (bytes.empty() || bytes.size() > maxSize || tooManyObjects(bytes)) {
         throw PropertyListError("the data is not a property list");
     }
     plist_t root = nullptr;
@@ -45,20 +76,23 @@ std::optional<InfoDictionary> PropertyList::parse(ByteView bytes) {
     plist_dict_new_iter(root, &iterator);
     const std::unique_ptr<void, decltype(&std::free)> iteratorOwner(iterator, &std::free);
     while (iterator != nullptr) {
-        char* key = nullptr;
         plist_t value = nullptr;
-        plist_dict_next_item(root, iterator, &key, &value);
-        if (key == nullptr) {
+        plist_dict_next_item(root, iterator, nullptr, &value);
+        if (value == nullptr) {
             break;
         }
+        const plist_t keyNode = plist_dict_item_get_key(value);
+        if (plist_get_node_type(value) != PLIST_STRING || keyNode == nullptr || holdsNul(keyNode)) {
+            continue;
+        }
+        // Both with their length: libplist's C-string getters assert (and so abort) on a NUL.
+        std::uint64_t length = 0;
+        const char* text = plist_get_string_ptr(value, &length);
+        char* key = nullptr;
+        plist_get_key_val(keyNode, &key);
         const std::unique_ptr<char, decltype(&std::free)> keyOwner(key, &std::free);
-        if (value != nullptr && plist_get_node_type(value) == PLIST_STRING) {
-            char* text = nullptr;
-            plist_get_string_val(value, &text);
-            if (text != nullptr) {
-                const std::unique_ptr<char, decltype(&std::free)> textOwner(text, &std::free);
-                dictionary.text.emplace(key, text);
-            }
+        if (text != nullptr && key != nullptr && std::memchr(text, '\0', length) == nullptr) {
+            dictionary.text.emplace(key, std::string(text, length));
         }
     }
     return dictionary;

@@ -16,7 +16,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The text members of a property list's top-level dictionary; members of other types are left out.
+// The text members of a property list's top-level dictionary; members of other types, and texts holding a NUL
+// (which no C string carries whole), are left out.
 struct InfoDictionary {
     std::map<std::string, std::string> text;
 

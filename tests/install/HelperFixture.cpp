@@ -54,6 +54,10 @@ ProcessResult HelperTest::runHelper(const std::vector<std::string>& arguments, s
     }
     std::vector<std::string> timed = {std::to_string(times.exitProbes), std::to_string(times.acknowledgementPolls),
                                       std::to_string(times.pause.count())};
+    if (killAt) {
+        timed.insert(timed.end(), {"--kill-at", std::to_string(static_cast<int>(killAt->first)),
+                                   std::to_string(static_cast<int>(killAt->second))});
+    }
     timed.insert(timed.end(), arguments.begin(), arguments.end());
     return runProcess(QUELMAR_TIMED_INSTALLER, timed, options);
 }

@@ -5,6 +5,7 @@
 #include "install/NativeInstaller.h"
 
 #include <optional>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,8 @@ protected:
     fs::path apps, home, target, installer;
     NativeInstaller::HelperTimes times{60, 45, std::chrono::milliseconds(100)};
     bool realTimes = false;
+    // The test build of the helper kills itself right before (false) or after (true) this step.
+    std::optional<std::pair<NativeInstaller::HelperStep, bool>> killAt;
 };
 
 } // namespace quelmar::test

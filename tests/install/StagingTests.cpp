@@ -205,6 +205,67 @@ TEST_F(Staging, ArchivesAreCheckedBeforeAnythingIsCreated) {
     EXPECT_THROW(NativeInstaller::prepare(package(), dir / "none/Quelmar_Monitor.app", "2.1.0"), std::system_error);
 }
 
+// libplist asserts on a text or key holding a NUL byte when it is read as a C string: the process ended (134)
+// before the seal was checked and left its stage behind.
+TEST_F(Staging, ATextOrKeyHoldingANulIsAWrongIdentity) {
+    const auto bundle = build / "Quelmar_Monitor.app";
+    std::string xml = infoPlist(clientInfo("2.1.0"));
+    xml.replace(xml.find(".monitor<"), 8, std::string(".monitor\0", 9));
+    // Binary property lists, whose UTF-16 texts and keys can hold a NUL.
+    const auto binary = runProcess("/usr/bin/python3", {"-c",
+                                                        "import plistlib, sys\n"
+                                                        "def write(name, key, version):\n"
+                                                        "    open(name, 'wb').write(plistlib.dumps({"
+                                                        "key: 'net.quelmar.monitor', "
+                                                        "'CFBundleShortVersionString': version, "
+                                                        "'QuelmarImplementation': 'native'}, "
+                                                        "fmt=plistlib.FMT_BINARY))\n"
+                                                        "write(sys.argv[1], 'CFBundleIdentifier', '2.1.0\\0\\u00e9')\n"
+                                                        "write(sys.argv[2], 'CFBundleIdentifier\\0\\u00e9', '2.1.0')\n",
+                                                        (dir / "text.plist").string(), (dir / "key.plist").string()});
+    ASSERT_EQ(binary.status, 0) << binary.err;
+    for (const auto& plist : {xml, readFile(dir / "text.plist"), readFile(dir / "key.plist")}) {
+        writeFile(bundle / "Contents/Info.plist", plist);
+        const auto staged = runProcess(QUELMAR_EXECUTABLE, {"--stage-update", package().string(), "2.1.0", target});
+        EXPECT_EQ(staged.status, 1) << staged.err;
+        EXPECT_EQ(staged.out, mismatch + "\n");
+        EXPECT_THAT(stagingDirectories(apps), testing::IsEmpty());
+    }
+    // Only that member is left out.
+    writeFile(dir / "mixed.plist", "<plist><dict><key>a</key><string>x" + std::string(1, '\0') +
+                                       "y</string><key>b</key><string>z</string></dict></plist>");
+    const auto info = PropertyList::read(dir / "mixed.plist");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->text, (std::map<std::string, std::string>{{"b", "z"}}));
+}
+
+// libplist reads binary nesting recursively: 100,000 arrays, each holding the next, overflowed the stack (139).
+TEST_F(Staging, ADeeplyNestedBinaryPropertyListIsRefused) {
+    const auto plist = build / "Quelmar_Monitor.app/Contents/Info.plist";
+    const auto nested = runProcess("/usr/bin/python3", {"-c",
+                                                        "import struct, sys\n"
+                                                        "n = 100000\n"
+                                                        "objects = [b'\\xa1' + struct.pack('>I', i + 1) for i in "
+                                                        "range(n)] + [b'\\xa0']\n"
+                                                        "data = b'bplist00'\n"
+                                                        "offsets = []\n"
+                                                        "for o in objects:\n"
+                                                        "    offsets.append(len(data))\n"
+                                                        "    data += o\n"
+                                                        "table = len(data)\n"
+                                                        "data += b''.join(struct.pack('>I', o) for o in offsets)\n"
+                                                        "data += bytes(6) + bytes([4, 4]) + "
+                                                        "struct.pack('>QQQ', n + 1, 0, table)\n"
+                                                        "open(sys.argv[1], 'wb').write(data)\n",
+                                                        plist.string()});
+    ASSERT_EQ(nested.status, 0) << nested.err;
+    const auto staged = runProcess(QUELMAR_EXECUTABLE, {"--stage-update", package().string(), "2.1.0", target});
+    EXPECT_EQ(staged.status, 1) << staged.err;
+    EXPECT_THAT(staged.out,
+                testing::EndsWith("/Quelmar_Monitor.app/Contents/Info.plist: the data is not a property list\n"));
+    EXPECT_THAT(stagingDirectories(apps), testing::IsEmpty());
+}
+
 TEST(CurrentTarget, RefusesDownloadAndDiskImageLocations) {
     const std::string moveFirst = "请先将应用移到可写的应用目录，例如 ~/Applications，再更新";
     for (const std::string path :
