@@ -1,6 +1,7 @@
-// The real graphical start with the emulated board on the offscreen platform, timed from the process's start to the
-// first telemetry sample painted in the window. Prints the time in milliseconds and exits. bench/window.sh runs it.
-#include "cli/Entry.h"
+// The real graphical start (the window module's, linked in here) with the emulated board on the offscreen platform,
+// timed from the process's start to the first telemetry sample painted in the window. Prints the time in milliseconds
+// and exits. bench/window.sh runs it.
+#include "views/WindowModule.h"
 
 #include <chrono>
 #include <cstdio>
@@ -65,5 +66,5 @@ Q_COREAPP_STARTUP_FUNCTION(watchPaints)
 int main(int argc, char** argv) {
     setenv("QUELMAR_SIMULATOR", "1", 0);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    return quelmar::Entry::main(std::vector<std::string>(argv, argv + std::min(argc, 1)));
+    return quelmar::WindowModule::run(std::vector<std::string>(argv, argv + std::min(argc, 1)));
 }

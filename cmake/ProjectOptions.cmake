@@ -34,3 +34,27 @@ function(quelmar_layer name)
     target_link_libraries(${name} PRIVATE quelmar_options)
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
 endfunction()
+
+# Compiles target against the headers of these layers, and what they publish (include directories, definitions),
+# without linking their code.
+function(quelmar_compiles_against target)
+    foreach(layer IN LISTS ARGN)
+        target_include_directories(${target} PUBLIC $<TARGET_PROPERTY:${layer},INTERFACE_INCLUDE_DIRECTORIES>)
+        target_compile_definitions(${target} PUBLIC $<TARGET_PROPERTY:${layer},INTERFACE_COMPILE_DEFINITIONS>)
+    endforeach()
+endfunction()
+
+# An executable that opens the window module: it holds every layer whole and exports their symbols, which the module
+# takes from it instead of carrying copies of its own.
+set(QUELMAR_WINDOW_HOST_LAYERS quelmar_core quelmar_system quelmar_history quelmar_device quelmar_emulator
+    quelmar_device_choice quelmar_update quelmar_install quelmar_controller)
+# (Each archive once, ahead of the objects: CMake repeats archives on the link line, which whole would define twice.)
+function(quelmar_hosts_window target)
+    set_target_properties(${target} PROPERTIES ENABLE_EXPORTS ON)
+    set(archives)
+    foreach(layer IN LISTS QUELMAR_WINDOW_HOST_LAYERS)
+        list(APPEND archives $<TARGET_FILE:${layer}>)
+    endforeach()
+    target_link_options(${target} PRIVATE LINKER:--whole-archive ${archives} LINKER:--no-whole-archive)
+    target_link_libraries(${target} PRIVATE ${QUELMAR_WINDOW_HOST_LAYERS})
+endfunction()

@@ -1,55 +1,33 @@
 #include "cli/Modes.h"
 #include "cli/Output.h"
-#include "controller/AppModel.h"
-#include "controller/AppModelSetup.h"
-#include "controller/QuitSignals.h"
-#include "core/UPSError.h"
-#include "device/choice/SystemHID.h"
-#include "history/HistoryFile.h"
-#include "views/Icons.h"
-#include "views/MainWindow.h"
-#include "views/QtDialogs.h"
+#include "views/WindowModule.h"
 
-#include <cstdio>
+#include <array>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
-#include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
+#include <dlfcn.h>
 
 namespace quelmar::Modes {
 
 namespace {
 
 constexpr const char* helpHint = "; quelmar --help lists the command-line modes";
+constexpr const char* moduleHint = "; the command-line modes work without it, quelmar --help lists them";
 
 bool set(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr && *value != '\0';
 }
 
-// The platform plugin's first complaint, the cause of those after it, kept for the one line below.
-QString platformReason;
-
-// Qt ends the process with abort() when it cannot open a display; a person without one gets a line instead.
-void reportFatal(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type != QtFatalMsg) {
-        if (QByteArray(context.category).startsWith("qt.qpa")) {
-            if (platformReason.isEmpty()) {
-                platformReason = message.section(QLatin1Char('\n'), 0, 0).trimmed();
-            }
-        } else {
-            std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
-        }
-        return;
-    }
-    auto reason = platformReason.isEmpty() ? message.section(QLatin1Char('\n'), 0, 0).trimmed() : platformReason;
-    while (reason.endsWith(QLatin1Char('.'))) {
-        reason.chop(1);
-    }
-    Output::line("Cannot open the window: " + reason.toStdString() + helpHint);
-    std::_Exit(1);
+// Beside the executable (a build tree), then in the installed layout's lib/quelmar/ (/usr/bin/quelmar and
+// /usr/lib/quelmar/, or a bundle's Contents/bin/ and Contents/lib/quelmar/).
+std::array<std::filesystem::path, 2> modulePlaces() {
+    std::error_code error;
+    const auto directory = std::filesystem::read_symlink("/proc/self/exe", error).parent_path();
+    return {directory / WindowModule::fileName,
+            (directory / WindowModule::installedFolder / WindowModule::fileName).lexically_normal()};
 }
 
 } // namespace
@@ -61,48 +39,25 @@ int application(const std::vector<std::string>& arguments) {
                      helpHint);
         return 1;
     }
-    // Qt keeps argc and argv for the application's whole life.
-    std::vector<std::string> storage = arguments.empty() ? std::vector<std::string>{"quelmar"} : arguments;
-    std::vector<char*> argv;
-    for (auto& argument : storage) {
-        argv.push_back(argument.data());
-    }
-    argv.push_back(nullptr);
-    int argc = static_cast<int>(storage.size());
-    const auto previousHandler = qInstallMessageHandler(reportFatal);
-    QApplication application(argc, argv.data());
-    qInstallMessageHandler(previousHandler);
-    QApplication::setApplicationName(QStringLiteral("Quelmar"));
-    QApplication::setDesktopFileName(QStringLiteral("net.quelmar.monitor"));
-    QApplication::setWindowIcon(Icons::application());
-    // Qt's own dialogs and buttons speak the window's language (Debian's qt6-translations-l10n).
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-        QApplication::installTranslator(&qtTexts);
-    }
-
-    HIDPlatform* platform = nullptr;
-    try {
-        platform = &systemHID();
-    } catch (const std::exception& error) {
-        Output::line("ERROR: " + messageOf(error));
+    const auto places = modulePlaces();
+    std::error_code error;
+    const auto found = std::filesystem::exists(places[0], error) ? places[0] : places[1];
+    if (!std::filesystem::exists(found, error)) {
+        Output::line(std::string("Cannot open the window: its module is not installed (neither ") + places[0].string() +
+                     " nor " + places[1].string() + " exists)" + moduleHint);
         return 1;
     }
-    QtDialogs dialogs;
-    AppModel::Setup setup;
-    setup.platform = platform;
-    setup.dialogs = &dialogs;
-    setup.arguments = arguments;
-    setup.history = HistoryFile::defaultPath();
-    AppModel model(std::move(setup));
-    // A signal during a flash waits for the image to be written and verified.
-    QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &QuitSignals::received, &model, &AppModel::quitWhenSafe);
-    MainWindow window(model);
-    dialogs.setWindow(&window);
-    window.show();
-    return QApplication::exec();
+    // Never closed: Qt's objects and handlers from it live until the process ends.
+    void* module = ::dlopen(found.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const auto run =
+        module != nullptr ? reinterpret_cast<WindowModule::Run>(::dlsym(module, WindowModule::entryName)) : nullptr;
+    if (run == nullptr) {
+        const char* reason = ::dlerror();
+        Output::line("Cannot open the window: its module " + found.string() + " cannot be loaded (" +
+                     (reason != nullptr ? reason : "no reason given") + ")" + moduleHint);
+        return 1;
+    }
+    return run(&arguments);
 }
 
 } // namespace quelmar::Modes

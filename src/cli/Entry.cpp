@@ -37,6 +37,30 @@ std::string usage() {
            "                          also describe the boards seen in FILE, to replay them\n"
            "                          with QUELMAR_SIMULATOR=FILE (for bug reports)\n"
            "  --probe ... --json      the probe as JSON lines, one object per line\n"
+           "  --watch [OPTION]...     monitor the board without a window: one line per event\n"
+           "                          (connected, lost, mains lost and restored, battery low,\n"
+           "                          shutdown imminent, shutdown started) with its UTC time,\n"
+           "                          until SIGTERM or SIGINT; it never writes to the board\n"
+           "    --json                one JSON object per line for every sample and event\n"
+           "    --board ID            follow this board (an id from --probe) among several\n"
+           "    --no-history          record nothing in the telemetry history\n"
+           "    --shutdown-below PERCENT\n"
+           "                          run the shutdown command once, when the charge stays\n"
+           "                          below PERCENT for 3 samples off mains, or when the board\n"
+           "                          signals shutdown imminent off mains\n"
+           "    --shutdown-runtime SECONDS\n"
+           "                          the same for the runtime left (either or both)\n"
+           "    --shutdown-command CMD\n"
+           "                          the command, run by /bin/sh -c (default: systemctl\n"
+           "                          poweroff); alone, it runs on shutdown imminent\n"
+           "    --dry-run             print the shutdown instead of running the command\n"
+           "    --listen [ADDRESS:]PORT\n"
+           "                          serve the UPS read-only over the UPS network protocol\n"
+           "                          (upsc, upsmon), at 127.0.0.1 unless an address is given,\n"
+           "                          [::1]:PORT for IPv6; may be repeated\n"
+           "    --users FILE          who may log in (upsmon): NAME PASSWORD a line, a file\n"
+           "                          readable by its owner only\n"
+           "    --ups-name NAME       the UPS's name on the endpoint (default: quelmar)\n"
            "  --verify-hex PATH       check an Intel HEX firmware image, print its size and CRC-32\n"
            "  --check-feed PATH       verify a signed update feed\n"
            "  --stage-update ARCHIVE VERSION TARGET\n"
@@ -72,6 +96,9 @@ int main(const std::vector<std::string>& arguments) {
     }
     if (contains(arguments, "--probe")) {
         return contains(arguments, "--json") ? Modes::probeJson(arguments) : Modes::probe(arguments);
+    }
+    if (contains(arguments, "--watch")) {
+        return Modes::watch(arguments);
     }
     if (const auto path = valueAfter(arguments, "--verify-hex")) {
         return Modes::verifyHex(*path);

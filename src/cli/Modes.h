@@ -20,6 +20,8 @@ int probeJson(const std::vector<std::string>& arguments);
 int probeJson(const std::vector<std::string>& arguments, const std::function<HIDPlatform&()>& platform);
 // "--probe" … "--record" FILE: the probe, and a description of the boards it saw, replayable with QUELMAR_SIMULATOR.
 int probeRecording(const std::vector<std::string>& arguments, const std::string& file);
+// "--watch" [options]: the headless monitor, its low-battery action and its network endpoint (cli/WatchArguments.h).
+int watch(const std::vector<std::string>& arguments);
 // "--verify-hex" PATH
 int verifyHex(const std::string& path);
 // "--check-feed" PATH

@@ -69,9 +69,13 @@ AppModel::AppModel(Setup setup, QObject* parent)
     , updatesDirectory_(setup.updates.directory)
     , historyFile_(setup.history)
     , readOnly_(setup.readOnly)
+    , boardPinned_(setup.board.has_value())
     , transients_(std::make_shared<Transients>())
     , worker_(std::make_unique<USBWorker>(*setup.platform, this, timing_.bootReplyDeadline))
     , updates_(std::make_unique<UpdateService>(std::move(setup.updates))) {
+    if (setup.board) {
+        selectedID_ = QString::fromStdString(*setup.board);
+    }
     if (setup.history) {
         HistoryRecorder::Setup history;
         history.file = *setup.history;
@@ -406,7 +410,7 @@ QCoro::Task<> AppModel::poll() {
         const auto selected = selectedID_.toStdString();
         auto target = std::find_if(found.begin(), found.end(),
                                    [&selected](const DeviceChoice& choice) { return choice.id == selected; });
-        if (target == found.end() && found.size() == 1) {
+        if (target == found.end() && found.size() == 1 && !boardPinned_) {
             target = found.begin();
         }
         if (target == found.end()) {
@@ -482,6 +486,7 @@ void AppModel::takeSample(Snapshot sample) {
     }
     setSnapshot(sample);
     raise(powerEvents_.sample(sample));
+    emit sampleTaken(sample);
 }
 
 void AppModel::raise(const std::vector<PowerEvent>& events) {

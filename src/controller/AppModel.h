@@ -198,6 +198,8 @@ signals:
     // What happened to the connected board's power, once per change: connected, lost, mains lost and restored,
     // battery low, shutdown imminent.
     void powerEventRaised(quelmar::PowerEvent event);
+    // Every sample of the connected board, also one equal to the last, after the power events it raised.
+    void sampleTaken(const quelmar::Snapshot& sample);
 
 private:
     // What a workflow does with the connection when it fails, besides reporting the message.
@@ -337,6 +339,8 @@ private:
     const std::optional<std::filesystem::path> historyFile_;
     // Only looks: never connects to a board in bootloader mode, never checks for or tidies updates.
     const bool readOnly_;
+    // Connects to the selected board only, never to another that happens to be alone on the bus.
+    const bool boardPinned_;
     // Files a running workflow downloaded or staged; whatever is left when the controller goes is removed.
     const std::shared_ptr<Transients> transients_;
     // Both own threads that post back to this object; they are destroyed, and their threads joined, first.

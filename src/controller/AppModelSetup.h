@@ -33,6 +33,8 @@ struct AppModel::Setup {
     std::optional<std::filesystem::path> history{};
     // A monitor that only looks (the headless mode): no board in bootloader mode is connected, no update checked.
     bool readOnly = false;
+    // The one board to connect to (its id), whatever else is attached; none: the only board, or the one chosen.
+    std::optional<std::string> board{};
 };
 
 } // namespace quelmar

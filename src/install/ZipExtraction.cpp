@@ -20,6 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+const LibArchive::Library& libarchive() {
+    return LibArchive::library();
+}
+
 using NativeZip::linkOrSpecial;
 using NativeZip::unsafePath;
 constexpr const char* mismatch = NativeZip::localMismatch;
@@ -65,7 +69,7 @@ void copyData(archive* reader, archive* writer, const std::string& name, std::ui
         const void* block = nullptr;
         std::size_t size = 0;
         la_int64_t offset = 0;
-        const int r = archive_read_data_block(reader, &block, &size, &offset);
+        const int r = libarchive().read_data_block(reader, &block, &size, &offset);
         if (r == ARCHIVE_EOF) {
             break;
         }
@@ -76,7 +80,7 @@ void copyData(archive* reader, archive* writer, const std::string& name, std::ui
             throw UPSError(mismatch);
         }
         total += size;
-        if (write && archive_write_data_block(writer, block, size, offset) != ARCHIVE_OK) {
+        if (write && libarchive().write_data_block(writer, block, size, offset) != ARCHIVE_OK) {
             libarchiveFailure(writer, name);
         }
     }
@@ -98,30 +102,30 @@ void extract(ByteView archiveBytes, const std::vector<NativeZip::Entry>& entries
     }
     std::set<std::string> seen;
 
-    const LibArchive::Reader reader(archive_read_new());
-    const LibArchive::Writer writer(archive_write_disk_new());
+    const LibArchive::Reader reader(libarchive().read_new());
+    const LibArchive::Writer writer(libarchive().write_disk_new());
     if (!reader || !writer) {
         throw std::bad_alloc();
     }
     // Only the seekable reader: it takes the entries from the central directory, as the validator did.
-    if (archive_read_support_format_zip_seekable(reader.get()) != ARCHIVE_OK ||
-        archive_read_open_memory(reader.get(), archiveBytes.data(), archiveBytes.size()) != ARCHIVE_OK) {
+    if (libarchive().read_support_format_zip_seekable(reader.get()) != ARCHIVE_OK ||
+        libarchive().read_open_memory(reader.get(), archiveBytes.data(), archiveBytes.size()) != ARCHIVE_OK) {
         libarchiveFailure(reader.get(), "");
     }
-    if (archive_write_disk_set_options(writer.get(), flags) != ARCHIVE_OK) {
+    if (libarchive().write_disk_set_options(writer.get(), flags) != ARCHIVE_OK) {
         libarchiveFailure(writer.get(), "");
     }
 
     while (true) {
         archive_entry* entry = nullptr;
-        const int r = archive_read_next_header(reader.get(), &entry);
+        const int r = libarchive().read_next_header(reader.get(), &entry);
         if (r == ARCHIVE_EOF) {
             break;
         }
         if (r != ARCHIVE_OK) {
             libarchiveFailure(reader.get(), "");
         }
-        const char* pathname = archive_entry_pathname(entry);
+        const char* pathname = libarchive().entry_pathname(entry);
         if (pathname == nullptr) {
             throw UPSError(mismatch);
         }
@@ -130,9 +134,9 @@ void extract(ByteView archiveBytes, const std::vector<NativeZip::Entry>& entries
         if (record == records.end() || !seen.insert(name).second) {
             throw UPSError(mismatch);
         }
-        const auto type = archive_entry_filetype(entry);
-        if ((type != AE_IFREG && type != AE_IFDIR) || archive_entry_hardlink(entry) != nullptr ||
-            archive_entry_symlink(entry) != nullptr || archive_entry_is_encrypted(entry)) {
+        const auto type = libarchive().entry_filetype(entry);
+        if ((type != AE_IFREG && type != AE_IFDIR) || libarchive().entry_hardlink(entry) != nullptr ||
+            libarchive().entry_symlink(entry) != nullptr || libarchive().entry_is_encrypted(entry)) {
             throw UPSError(linkOrSpecial);
         }
         const bool directory = type == AE_IFDIR;
@@ -140,8 +144,8 @@ void extract(ByteView archiveBytes, const std::vector<NativeZip::Entry>& entries
             throw UPSError(mismatch);
         }
         const std::uint64_t size = record->second->uncompressedSize;
-        if (!directory && (!archive_entry_size_is_set(entry) || archive_entry_size(entry) < 0 ||
-                           static_cast<std::uint64_t>(archive_entry_size(entry)) != size)) {
+        if (!directory && (!libarchive().entry_size_is_set(entry) || libarchive().entry_size(entry) < 0 ||
+                           static_cast<std::uint64_t>(libarchive().entry_size(entry)) != size)) {
             throw UPSError(mismatch);
         }
         if (isResourceFork(name)) {
@@ -161,18 +165,18 @@ void extract(ByteView archiveBytes, const std::vector<NativeZip::Entry>& entries
         if (::lstat(bare.c_str(), &existing) == 0 && (!directory || !S_ISDIR(existing.st_mode))) {
             throw UPSError(unsafePath);
         }
-        archive_entry_set_perm(entry, archive_entry_perm(entry) & 0777);
-        archive_entry_copy_pathname(entry, path.c_str());
+        libarchive().entry_set_perm(entry, libarchive().entry_perm(entry) & 0777);
+        libarchive().entry_copy_pathname(entry, path.c_str());
         if (directory) {
-            archive_entry_set_size(entry, 0);
+            libarchive().entry_set_size(entry, 0);
         }
-        if (archive_write_header(writer.get(), entry) != ARCHIVE_OK) {
+        if (libarchive().write_header(writer.get(), entry) != ARCHIVE_OK) {
             libarchiveFailure(writer.get(), name);
         }
         if (!directory) {
             copyData(reader.get(), writer.get(), name, size, true);
         }
-        if (archive_write_finish_entry(writer.get()) != ARCHIVE_OK) {
+        if (libarchive().write_finish_entry(writer.get()) != ARCHIVE_OK) {
             libarchiveFailure(writer.get(), name);
         }
     }
@@ -180,7 +184,7 @@ void extract(ByteView archiveBytes, const std::vector<NativeZip::Entry>& entries
         throw UPSError(mismatch);
     }
     // Directory permissions are applied here, after their contents were written.
-    if (archive_write_close(writer.get()) != ARCHIVE_OK) {
+    if (libarchive().write_close(writer.get()) != ARCHIVE_OK) {
         libarchiveFailure(writer.get(), "");
     }
 }

@@ -46,8 +46,8 @@ std::string addressOf(const sockaddr_storage& address) {
     return text;
 }
 
-// Opens one listening socket for each address the name resolves to; appends them to sockets and their ports.
-void listenOn(const ListenAddress& where, std::vector<int>& sockets, std::vector<std::uint16_t>& ports) {
+// Opens one listening socket for each address the name resolves to; appends them to sockets and where they listen.
+void listenOn(const ListenAddress& where, std::vector<int>& sockets, std::vector<ListenAddress>& bound) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -71,11 +71,12 @@ void listenOn(const ListenAddress& where, std::vector<int>& sockets, std::vector
         if (::bind(fd.get(), a->ai_addr, a->ai_addrlen) != 0 || ::listen(fd.get(), SOMAXCONN) != 0) {
             throw socketError("listen on " + where.text());
         }
-        sockaddr_storage bound{};
-        socklen_t length = sizeof bound;
-        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&bound), &length);
-        ports.push_back(ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(bound).sin6_port
-                                                          : reinterpret_cast<const sockaddr_in&>(bound).sin_port));
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length);
+        bound.push_back({addressOf(address), ntohs(address.ss_family == AF_INET6
+                                                       ? reinterpret_cast<const sockaddr_in6&>(address).sin6_port
+                                                       : reinterpret_cast<const sockaddr_in&>(address).sin_port)});
         sockets.push_back(fd.release());
     }
 }
@@ -171,7 +172,10 @@ UPSServer::UPSServer(UPSServerOptions options)
     , state_(std::make_shared<const UPSState>()) {
     try {
         for (const auto& where : options_.listen) {
-            listenOn(where, listeners_, ports_);
+            listenOn(where, listeners_, bound_);
+        }
+        for (const auto& address : bound_) {
+            ports_.push_back(address.port);
         }
         wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wake_ < 0) {

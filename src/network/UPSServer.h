@@ -42,6 +42,8 @@ public:
     void publish(UPSState state);
     // The port of each listening socket, in the order bound (tells tests which port 0 became).
     const std::vector<std::uint16_t>& ports() const { return ports_; }
+    // Where each listening socket listens, its address in numbers, in the same order.
+    const std::vector<ListenAddress>& addresses() const { return bound_; }
 
 private:
     struct Client;
@@ -51,6 +53,7 @@ private:
     UPSServerOptions options_;
     UPSProtocol protocol_;
     std::vector<int> listeners_;
+    std::vector<ListenAddress> bound_;
     std::vector<std::uint16_t> ports_;
     int wake_ = -1; // an eventfd that ends the thread's wait
 

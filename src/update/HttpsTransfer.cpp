@@ -1,5 +1,6 @@
 #include "update/HttpsTransfer.h"
 
+#include "update/CurlLibrary.h"
 #include "update/NetworkError.h"
 
 #include <algorithm>
@@ -9,18 +10,20 @@
 #include <stdexcept>
 #include <string_view>
 
-#include <curl/curl.h>
-
 namespace quelmar {
 
 namespace {
 
+const Curl::Library& curl() {
+    return Curl::library();
+}
+
 constexpr long receiveBuffer = 512 * 1024;
 
 void initialiseCurl() {
-    static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
+    static const CURLcode result = curl().global_init(CURL_GLOBAL_DEFAULT);
     if (result != CURLE_OK) {
-        throw std::runtime_error(std::string("libcurl: ") + curl_easy_strerror(result));
+        throw std::runtime_error(std::string("libcurl: ") + curl().easy_strerror(result));
     }
 }
 
@@ -60,16 +63,16 @@ std::string_view trimmed(std::string_view text) {
 
 // A Location value resolved against the address that answered; as written when it cannot be.
 std::string resolve(const std::string& base, const std::string& location) {
-    CURLU* url = curl_url();
+    CURLU* url = curl().url();
     std::string out = location;
     char* resolved = nullptr;
-    if (url && curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
-        curl_url_set(url, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
-        curl_url_get(url, CURLUPART_URL, &resolved, 0) == CURLUE_OK) {
+    if (url && curl().url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+        curl().url_set(url, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK &&
+        curl().url_get(url, CURLUPART_URL, &resolved, 0) == CURLUE_OK) {
         out = resolved;
     }
-    curl_free(resolved);
-    curl_url_cleanup(url);
+    curl().free(resolved);
+    curl().url_cleanup(url);
     return out;
 }
 
@@ -90,7 +93,7 @@ std::size_t headerLine(char* data, std::size_t size, std::size_t count, void* co
         return size * count;
     }
     long status = 0;
-    curl_easy_getinfo(exchange.easy, CURLINFO_RESPONSE_CODE, &status);
+    curl().easy_getinfo(exchange.easy, CURLINFO_RESPONSE_CODE, &status);
     if (status >= 100 && status < 200) {
         return size * count; // an interim response; the final one follows
     }
@@ -98,7 +101,7 @@ std::size_t headerLine(char* data, std::size_t size, std::size_t count, void* co
     ResponseHead head;
     head.status = status;
     curl_off_t length = -1;
-    curl_easy_getinfo(exchange.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
+    curl().easy_getinfo(exchange.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length);
     head.contentLength = length;
     // libcurl resolves a redirect only once a transfer ends; ours may end here.
     if (exchange.location && !exchange.location->empty()) {
@@ -133,7 +136,7 @@ std::size_t bodyData(char* data, std::size_t size, std::size_t count, void* cont
 
 void set(CURLcode result) {
     if (result != CURLE_OK) {
-        throw std::runtime_error(std::string("libcurl option: ") + curl_easy_strerror(result));
+        throw std::runtime_error(std::string("libcurl option: ") + curl().easy_strerror(result));
     }
 }
 
@@ -144,10 +147,10 @@ struct HttpsTransfer::Handles {
     CURL* easy = nullptr;
     ~Handles() {
         if (easy) {
-            curl_easy_cleanup(easy);
+            curl().easy_cleanup(easy);
         }
         if (multi) {
-            curl_multi_cleanup(multi);
+            curl().multi_cleanup(multi);
         }
     }
 };
@@ -156,8 +159,8 @@ HttpsTransfer::HttpsTransfer(Settings settings)
     : settings_(std::move(settings))
     , handles_(std::make_unique<Handles>()) {
     initialiseCurl();
-    handles_->multi = curl_multi_init();
-    handles_->easy = curl_easy_init();
+    handles_->multi = curl().multi_init();
+    handles_->easy = curl().easy_init();
     if (!handles_->multi || !handles_->easy) {
         throw std::runtime_error("libcurl could not start");
     }
@@ -170,8 +173,8 @@ void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposit
     // A fresh handle for every request: libcurl 7.88 refuses a new receive buffer size on a handle whose last
     // request failed in name resolution. Connections stay cached in the multi handle, so chunks from one host
     // still share one TLS session.
-    if (CURL* fresh = curl_easy_init()) {
-        curl_easy_cleanup(handles_->easy);
+    if (CURL* fresh = curl().easy_init()) {
+        curl().easy_cleanup(handles_->easy);
         handles_->easy = fresh;
     } else {
         throw std::runtime_error("libcurl could not start a transfer");
@@ -185,43 +188,43 @@ void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposit
     exchange.onBody = &onBody;
     char errorText[CURL_ERROR_SIZE] = {};
 
-    set(curl_easy_setopt(easy, CURLOPT_URL, url.c_str()));
-    set(curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https"));
-    set(curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https"));
-    set(curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L));
-    set(curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L));
-    set(curl_easy_setopt(easy, CURLOPT_USERAGENT, settings_.userAgent.c_str()));
-    set(curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
+    set(curl().easy_setopt(easy, CURLOPT_URL, url.c_str()));
+    set(curl().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https"));
+    set(curl().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "https"));
+    set(curl().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L));
+    set(curl().easy_setopt(easy, CURLOPT_HTTPGET, 1L));
+    set(curl().easy_setopt(easy, CURLOPT_USERAGENT, settings_.userAgent.c_str()));
+    set(curl().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L));
     // Identity only: the digest covers the bytes as sent, and a compressed body could expand past the limit.
-    set(curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L));
-    set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
-    set(curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
+    set(curl().easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L));
+    set(curl().easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L));
+    set(curl().easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L));
     if (settings_.caFile) {
-        set(curl_easy_setopt(easy, CURLOPT_CAINFO, settings_.caFile->c_str()));
-        set(curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr));
+        set(curl().easy_setopt(easy, CURLOPT_CAINFO, settings_.caFile->c_str()));
+        set(curl().easy_setopt(easy, CURLOPT_CAPATH, nullptr));
     }
     const auto idle = settings_.idleTimeout;
-    set(curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idle.count())));
-    set(curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, receiveBuffer));
-    set(curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText));
-    set(curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, headerLine));
-    set(curl_easy_setopt(easy, CURLOPT_HEADERDATA, &exchange));
-    set(curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, bodyData));
-    set(curl_easy_setopt(easy, CURLOPT_WRITEDATA, &exchange));
+    set(curl().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(idle.count())));
+    set(curl().easy_setopt(easy, CURLOPT_BUFFERSIZE, receiveBuffer));
+    set(curl().easy_setopt(easy, CURLOPT_ERRORBUFFER, errorText));
+    set(curl().easy_setopt(easy, CURLOPT_HEADERFUNCTION, headerLine));
+    set(curl().easy_setopt(easy, CURLOPT_HEADERDATA, &exchange));
+    set(curl().easy_setopt(easy, CURLOPT_WRITEFUNCTION, bodyData));
+    set(curl().easy_setopt(easy, CURLOPT_WRITEDATA, &exchange));
 
-    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+    if (curl().multi_add_handle(multi, easy) != CURLM_OK) {
         throw std::runtime_error("libcurl could not start a transfer");
     }
     // The only use of the handles off this thread: the callback runs on the thread that requests the
     // stop, curl_multi_wakeup may be called from any thread, and the callback's destructor waits for a
     // running call, so no wake outlives this get().
-    const std::stop_callback wake(stop, [multi] { curl_multi_wakeup(multi); });
+    const std::stop_callback wake(stop, [multi] { curl().multi_wakeup(multi); });
     CURLcode result = CURLE_OK;
     bool stopped = false;
     int running = 1;
     exchange.lastActivity = std::chrono::steady_clock::now();
     while (running > 0) {
-        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+        if (curl().multi_perform(multi, &running) != CURLM_OK) {
             result = CURLE_OUT_OF_MEMORY;
             break;
         }
@@ -238,21 +241,21 @@ void HttpsTransfer::get(const std::string& url, const std::function<BodyDisposit
         }
         if (running > 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(idle - idleFor).count() + 1;
-            curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::min<std::int64_t>(left, 1000)), nullptr);
+            curl().multi_poll(multi, nullptr, 0, static_cast<int>(std::min<std::int64_t>(left, 1000)), nullptr);
         }
     }
     if (!stopped && running == 0 && result == CURLE_OK) {
         int left = 0;
-        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+        while (CURLMsg* message = curl().multi_info_read(multi, &left)) {
             if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
                 result = message->data.result;
             }
         }
     }
     long verifyResult = 0;
-    curl_easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
-    curl_multi_remove_handle(multi, easy);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+    curl().easy_getinfo(easy, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+    curl().multi_remove_handle(multi, easy);
+    curl().easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
 
     if (exchange.failure) {
         std::rethrow_exception(exchange.failure);

@@ -1,13 +1,18 @@
 #include "update/NetworkError.h"
 
+#include "update/CurlLibrary.h"
+
 #include <utility>
 
-#include <curl/curl.h>
 #include <openssl/x509_vfy.h>
 
 namespace quelmar {
 
 namespace {
+
+const Curl::Library& curl() {
+    return Curl::library();
+}
 
 NetworkError::Kind certificateKind(long verifyResult) {
     switch (verifyResult) {
@@ -73,11 +78,11 @@ NetworkError::NetworkError(Kind kind, std::string description, int curlCode)
 
 NetworkError NetworkError::fromCurl(int curlCode, long sslVerifyResult, const std::string& detail) {
     const auto code = static_cast<CURLcode>(curlCode);
-    return NetworkError(kindOf(code, sslVerifyResult), detail.empty() ? curl_easy_strerror(code) : detail, curlCode);
+    return NetworkError(kindOf(code, sslVerifyResult), detail.empty() ? curl().easy_strerror(code) : detail, curlCode);
 }
 
 NetworkError NetworkError::cancelled() {
-    return NetworkError(Kind::cancelled, curl_easy_strerror(CURLE_ABORTED_BY_CALLBACK), CURLE_ABORTED_BY_CALLBACK);
+    return NetworkError(Kind::cancelled, curl().easy_strerror(CURLE_ABORTED_BY_CALLBACK), CURLE_ABORTED_BY_CALLBACK);
 }
 
 NetworkError NetworkError::resourceUnavailable(long status) {
@@ -86,7 +91,8 @@ NetworkError NetworkError::resourceUnavailable(long status) {
 }
 
 NetworkError NetworkError::tooManyRedirects() {
-    return NetworkError(Kind::tooManyRedirects, curl_easy_strerror(CURLE_TOO_MANY_REDIRECTS), CURLE_TOO_MANY_REDIRECTS);
+    return NetworkError(Kind::tooManyRedirects, curl().easy_strerror(CURLE_TOO_MANY_REDIRECTS),
+                        CURLE_TOO_MANY_REDIRECTS);
 }
 
 bool NetworkError::isCertificateError() const noexcept {

@@ -1,6 +1,9 @@
 #include "Process.h"
+#include "TemporaryDirectory.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -61,4 +64,43 @@ TEST(Entry, WithoutADisplayTheWindowSaysSoInOneLine) {
     EXPECT_THAT(result.out, StartsWith("Cannot open the window: "));
     EXPECT_THAT(result.out, HasSubstr(":65531"));
     EXPECT_EQ(result.err, "");
+}
+
+// The executable needs Qt Core and the project's own code only: the window's libraries come with its module, libcurl
+// and libarchive with their first use.
+TEST(Entry, TheExecutableLinksNoGraphicalLibrary) {
+    const auto linked = runProcess("/usr/bin/ldd", {QUELMAR_EXECUTABLE}).out;
+    EXPECT_THAT(linked, HasSubstr("libQt6Core.so"));
+    for (const char* library : {"libQt6Gui", "libQt6Widgets", "libQt6Svg", "libQt6DBus", "libX11", "libxcb", "libdbus",
+                                "libcurl", "libarchive"}) {
+        EXPECT_THAT(linked, testing::Not(HasSubstr(library)));
+    }
+}
+
+// An installation without the window's module (a headless machine): the graphical mode says what is missing in one
+// line, and the command-line modes work.
+TEST(Entry, WithoutItsModuleTheWindowSaysSoInOneLine) {
+    TemporaryDirectory dir;
+    std::filesystem::create_directories(dir / "bin");
+    std::filesystem::create_directories(dir / "lib/quelmar");
+    const auto executable = dir / "bin/quelmar";
+    std::filesystem::copy_file(QUELMAR_EXECUTABLE, executable);
+    ProcessOptions options;
+    options.setEnv = {{"QT_QPA_PLATFORM", "offscreen"}, {"QUELMAR_SIMULATOR", "1"}};
+    const auto module = (dir / "lib/quelmar/quelmar-window.so").string();
+    auto result = runProcess(executable, {}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "Cannot open the window: its module is not installed (neither " +
+                              (dir / "bin/quelmar-window.so").string() + " nor " + module +
+                              " exists); the command-line modes work without it, quelmar --help lists them\n");
+
+    std::ofstream(module) << "not a library";
+    result = runProcess(executable, {}, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.out, StartsWith("Cannot open the window: its module " + module + " cannot be loaded ("));
+    EXPECT_THAT(result.out, EndsWith("); the command-line modes work without it, quelmar --help lists them\n"));
+
+    result = runProcess(executable, {"--probe"}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.out, StartsWith("Quelmar DC UPS"));
 }

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <mutex>
 
 #include <gmock/gmock.h>
 
@@ -151,4 +152,72 @@ TEST_F(Firmware, ABoardThatNeverComesBackIsNotReplacedByAnother) {
         << "the other board is never opened";
     const auto texts = logTexts();
     EXPECT_THAT(std::vector(texts.end() - 2, texts.end()), ElementsAre("固件写入、读回校验及 CRC 写入完成", message));
+}
+
+namespace {
+
+// The HID access of a second client on the same bus: passes everything on and notes the product ID of every interface
+// it opens (3: a board in bootloader mode).
+class OpenLog final : public HIDPlatform {
+public:
+    explicit OpenLog(HIDPlatform& bus)
+        : bus_(bus) {}
+
+    std::vector<HIDInterface> enumerate(std::uint16_t vendorID) override { return bus_.enumerate(vendorID); }
+    HIDOpenResult open(const HIDInterface& interface) override {
+        std::lock_guard lock(mutex_);
+        productIDs_.push_back(interface.productID.value_or(0));
+        return bus_.open(interface);
+    }
+    std::vector<std::int64_t> productIDs() const {
+        std::lock_guard lock(mutex_);
+        return productIDs_;
+    }
+
+private:
+    HIDPlatform& bus_;
+    mutable std::mutex mutex_;
+    std::vector<std::int64_t> productIDs_;
+};
+
+} // namespace
+
+// The headless monitor (a read-only controller) polls the board while the window's controller upgrades it: the
+// upgrade succeeds, and the monitor never opens the board in bootloader mode, only again once it is back in APP mode.
+TEST_F(Firmware, AFullUpgradeSucceedsWhileAReadOnlyMonitorPollsTheSameBoard) {
+    make({testBoard()});
+    OpenLog monitorBus(*platform);
+    ScriptedDialogs monitorDialogs;
+    AppModel::Setup setup;
+    setup.platform = &monitorBus;
+    setup.dialogs = &monitorDialogs;
+    setup.readOnly = true;
+    setup.updates.directory = home / "monitor-updates";
+    setup.timing.pollPause = std::chrono::milliseconds(5);
+    setup.version = "2.0.1";
+    AppModel monitor(std::move(setup));
+    std::vector<PowerEvent> seen;
+    QObject::connect(&monitor, &AppModel::powerEventRaised, [&](PowerEvent e) { seen.push_back(e); });
+    monitor.start();
+    ASSERT_TRUE(waitUntil([&] { return monitor.snapshot().has_value(); }));
+
+    run(model->poll());
+    const auto bytes = patternBytes(FirmwareImage::areaSize);
+    choose(hexFile(bytes));
+    run(model->enterBootloader());
+    ASSERT_TRUE(model->connected()->bootloader);
+    ASSERT_TRUE(waitUntil([&] { return monitor.connectionText() == "Bootloader 模式"; }));
+    run(model->flash());
+    EXPECT_FALSE(model->errorMessage());
+    EXPECT_FALSE(model->connected()->bootloader);
+    EXPECT_EQ(storedImage(0), Bytes(bytes.begin(), bytes.end()));
+
+    ASSERT_TRUE(waitUntil([&] { return monitor.snapshot().has_value(); }));
+    monitor.stopPolling();
+    ASSERT_TRUE(waitUntil([&] { return !monitor.polling(); }));
+    const auto opened = monitorBus.productIDs();
+    EXPECT_THAT(opened, testing::Each(2)) << "opened a board in bootloader mode";
+    EXPECT_GE(opened.size(), 4u) << "both interfaces, before the upgrade and after";
+    EXPECT_THAT(seen, ElementsAre(PowerEvent::connected, PowerEvent::lost, PowerEvent::connected));
+    EXPECT_FALSE(monitor.operation());
 }

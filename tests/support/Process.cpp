@@ -104,6 +104,124 @@ ProcessResult runProcess(const std::string& executable, const std::vector<std::s
     return result;
 }
 
+RunningProcess::RunningProcess(const std::string& executable, const std::vector<std::string>& arguments,
+                               const ProcessOptions& options) {
+    int outPipe[2], errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+        throw std::system_error(errno, std::generic_category(), "pipe");
+    }
+    Processes::FileActions actions;
+    actions.duplicate(outPipe[1], STDOUT_FILENO)
+        .duplicate(errPipe[1], STDERR_FILENO)
+        .open(STDIN_FILENO, "/dev/null", O_RDONLY);
+    const auto environment = buildEnvironment(options);
+    try {
+        pid_ = Processes::spawn(executable, arguments, actions, nullptr, &environment);
+    } catch (...) {
+        for (const int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
+            close(fd);
+        }
+        throw;
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    out_ = outPipe[0];
+    err_ = errPipe[0];
+}
+
+RunningProcess::~RunningProcess() {
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        Processes::wait(pid_);
+    }
+    for (const int fd : {out_, err_}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+bool RunningProcess::pump(std::chrono::milliseconds wait) {
+    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+    if (out_ < 0 && err_ < 0) {
+        return false;
+    }
+    if (poll(fds, 2, static_cast<int>(wait.count())) <= 0) {
+        return true;
+    }
+    int* ends[2] = {&out_, &err_};
+    std::string* sinks[2] = {&outBuffer_, &errBuffer_};
+    for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                *ends[i] = -1;
+            }
+        }
+    }
+    return true;
+}
+
+std::optional<std::string> RunningProcess::line(std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (outBuffer_.find('\n') == std::string::npos) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || out_ < 0 || !pump(left)) {
+            return std::nullopt;
+        }
+    }
+    const auto end = outBuffer_.find('\n');
+    auto out = outBuffer_.substr(0, end);
+    outBuffer_.erase(0, end + 1);
+    return out;
+}
+
+std::optional<std::vector<std::string>> RunningProcess::linesUntil(const std::string& text,
+                                                                   std::chrono::milliseconds wait) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    std::vector<std::string> seen;
+    while (true) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto next = left.count() > 0 ? line(left) : std::nullopt;
+        if (!next) {
+            return std::nullopt;
+        }
+        seen.push_back(*next);
+        if (next->find(text) != std::string::npos) {
+            return seen;
+        }
+    }
+}
+
+void RunningProcess::signal(int number) {
+    kill(pid_, number);
+}
+
+ProcessResult RunningProcess::finish(std::chrono::seconds timeout) {
+    const auto started = std::chrono::steady_clock::now();
+    bool killed = false;
+    while (pump(std::chrono::milliseconds(100))) {
+        if (!killed && std::chrono::steady_clock::now() - started > timeout) {
+            kill(pid_, SIGKILL);
+            killed = true;
+        }
+    }
+    const int status = Processes::wait(pid_);
+    pid_ = -1;
+    ProcessResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = std::move(outBuffer_);
+    result.err = std::move(errBuffer_);
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    return result;
+}
+
 void runChecked(const std::string& executable, const std::vector<std::string>& arguments) {
     const auto result = runProcess(executable, arguments);
     if (result.status != 0) {

@@ -26,6 +26,36 @@ struct ProcessOptions {
 ProcessResult runProcess(const std::string& executable, const std::vector<std::string>& arguments,
                          const ProcessOptions& options = {});
 
+// A real process the test talks to while it runs: its standard output read line by line, its standard error kept.
+// A process still running when this is destroyed is killed.
+class RunningProcess {
+public:
+    RunningProcess(const std::string& executable, const std::vector<std::string>& arguments,
+                   const ProcessOptions& options = {});
+    ~RunningProcess();
+    RunningProcess(const RunningProcess&) = delete;
+    RunningProcess& operator=(const RunningProcess&) = delete;
+
+    // The next line of its standard output; none once it has closed it, or when none came within the wait.
+    std::optional<std::string> line(std::chrono::milliseconds wait = std::chrono::seconds(10));
+    // Lines up to and including the first that contains text; none when it does not come within the wait.
+    std::optional<std::vector<std::string>> linesUntil(const std::string& text,
+                                                       std::chrono::milliseconds wait = std::chrono::seconds(10));
+    void signal(int number);
+    // Waits for its end (killing it after the timeout); out holds what had not been read as lines.
+    ProcessResult finish(std::chrono::seconds timeout = std::chrono::seconds(30));
+
+private:
+    // Reads what is there into the buffers, waiting at most this long; false once both streams are closed.
+    bool pump(std::chrono::milliseconds wait);
+
+    int pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+    std::string outBuffer_;
+    std::string errBuffer_;
+};
+
 // Runs a tool that must succeed; throws std::runtime_error with its output when it does not.
 void runChecked(const std::string& executable, const std::vector<std::string>& arguments);
 
