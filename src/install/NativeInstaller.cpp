@@ -76,6 +76,10 @@ fs::path currentTarget() {
 
 fs::path checkedTarget(const fs::path& bundle) {
     const std::string path = bundle.string();
+    // A client that a distribution package put under /usr is the package manager's to replace.
+    if (bundle.extension() != ".app" && (path == "/usr" || path.starts_with("/usr/"))) {
+        throw UPSError("安装在 /usr 中的应用不会自行更新，请通过软件包管理器更新");
+    }
     if (bundle.extension() != ".app" || path.find("AppTranslocation") != std::string::npos ||
         path.starts_with("/Volumes/")) {
         throw UPSError("请先将应用移到可写的应用目录，例如 ~/Applications，再更新");

@@ -29,8 +29,9 @@ inline constexpr std::string_view stagePrefix = ".quelmar-native-update-";
 // The new client's launch acknowledgement, in the staging directory.
 inline constexpr std::string_view readyFile = "ready.json";
 
-// The installed bundle the running client came from, links resolved. Throws UPSError when it is no bundle, lies
-// in a download or mounted location, or cannot be replaced.
+// The installed bundle the running client came from, links resolved. Throws UPSError when it is no bundle (one
+// message for a client under /usr, which a package installed), lies in a download or mounted location, or cannot be
+// replaced.
 std::filesystem::path currentTarget();
 // currentTarget's checks of a bundle path with links resolved; returns it.
 std::filesystem::path checkedTarget(const std::filesystem::path& bundle);

@@ -203,6 +203,21 @@ TEST_F(ClientUpdate, AClientOutsideABundleDownloadsNothing) {
     EXPECT_EQ(server.requestCount(), 1u);
 }
 
+TEST_F(ClientUpdate, APackagedClientSaysSoAndDownloadsNothing) {
+    AppModel::Setup setup;
+    setup.installTarget = [] { return NativeInstaller::checkedTarget("/usr/bin"); };
+    setup.updates.caFile = server.caFile();
+    setup.updates.feedURL = server.url("/files/feed.json");
+    setup.updates.publicKey = developmentPublicKey();
+    make({}, std::move(setup));
+    run(model->checkUpdates(true));
+    EXPECT_EQ(model->updateText(), QString("发现原生版 2.1.0"));
+    run(model->updateClicked());
+    EXPECT_EQ(model->errorMessage(), QString("安装在 /usr 中的应用不会自行更新，请通过软件包管理器更新"));
+    EXPECT_THAT(dialogs.confirmations, IsEmpty());
+    EXPECT_EQ(server.requestCount(), 1u);
+}
+
 // The whole hand-over with real processes: an old client that quits when asked, the client executable as the
 // installer helper, and the new client it starts, which must acknowledge.
 TEST_F(ClientUpdate, EndToEndTheNewVersionRunsAndTheOldOneIsKept) {

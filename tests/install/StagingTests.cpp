@@ -280,6 +280,12 @@ TEST(CurrentTarget, RefusesDownloadAndDiskImageLocations) {
     const auto bundle = dir / "Quelmar_Monitor.app";
     fs::create_directory(bundle);
     EXPECT_EQ(NativeInstaller::checkedTarget(bundle), bundle);
+    // A client outside a bundle under /usr came from a package.
+    const std::string packaged = "安装在 /usr 中的应用不会自行更新，请通过软件包管理器更新";
+    for (const std::string path : {"/usr/bin", "/usr/local/bin", "/usr"}) {
+        EXPECT_THAT([&] { NativeInstaller::checkedTarget(path); }, ThrowsUPSError(packaged)) << path;
+    }
+    EXPECT_THAT([] { NativeInstaller::checkedTarget("/usrlocal/bin"); }, ThrowsUPSError(moveFirst));
     EXPECT_THAT([&] { NativeInstaller::checkedTarget(dir / "missing.app"); },
                 ThrowsUPSError("应用目录不可写，请移到 ~/Applications 后重试"));
     if (::geteuid() != 0) {
