@@ -88,6 +88,12 @@ HistoryPage::HistoryPage(AppModel& model, QWidget* parent)
         auto* button = new QPushButton(Display::spanName(span));
         button->setCheckable(true);
         button->setAccessibleName(Display::recentName(span));
+        // A pressed button is only a shade darker, too little on a dark palette: the chosen span is bold too.
+        QObject::connect(button, &QPushButton::toggled, button, [button](bool checked) {
+            auto font = button->font();
+            font.setBold(checked);
+            button->setFont(font);
+        });
         spans_->addButton(button, static_cast<int>(span));
         bar->addWidget(button);
     }
