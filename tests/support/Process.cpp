@@ -41,10 +41,15 @@ std::vector<std::string> buildEnvironment(const ProcessOptions& options) {
     return out;
 }
 
-} // namespace
+struct Spawned {
+    pid_t pid;
+    int out; // read ends, the caller's to close
+    int err;
+};
 
-ProcessResult runProcess(const std::string& executable, const std::vector<std::string>& arguments,
-                         const ProcessOptions& options) {
+// Starts the process with its standard output and error on pipes and its input from /dev/null.
+Spawned spawnPiped(const std::string& executable, const std::vector<std::string>& arguments,
+                   const ProcessOptions& options) {
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
         throw std::system_error(errno, std::generic_category(), "pipe");
@@ -57,7 +62,6 @@ ProcessResult runProcess(const std::string& executable, const std::vector<std::s
         actions.changeDirectory(options.workingDirectory->c_str());
     }
     const auto environment = buildEnvironment(options);
-    const auto started = std::chrono::steady_clock::now();
     pid_t pid = 0;
     try {
         pid = Processes::spawn(executable, arguments, actions, nullptr, &environment);
@@ -69,9 +73,18 @@ ProcessResult runProcess(const std::string& executable, const std::vector<std::s
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    return {pid, outPipe[0], errPipe[0]};
+}
+
+} // namespace
+
+ProcessResult runProcess(const std::string& executable, const std::vector<std::string>& arguments,
+                         const ProcessOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    const auto [pid, out, err] = spawnPiped(executable, arguments, options);
 
     ProcessResult result;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
     bool killed = false;
@@ -106,27 +119,10 @@ ProcessResult runProcess(const std::string& executable, const std::vector<std::s
 
 RunningProcess::RunningProcess(const std::string& executable, const std::vector<std::string>& arguments,
                                const ProcessOptions& options) {
-    int outPipe[2], errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-        throw std::system_error(errno, std::generic_category(), "pipe");
-    }
-    Processes::FileActions actions;
-    actions.duplicate(outPipe[1], STDOUT_FILENO)
-        .duplicate(errPipe[1], STDERR_FILENO)
-        .open(STDIN_FILENO, "/dev/null", O_RDONLY);
-    const auto environment = buildEnvironment(options);
-    try {
-        pid_ = Processes::spawn(executable, arguments, actions, nullptr, &environment);
-    } catch (...) {
-        for (const int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
-            close(fd);
-        }
-        throw;
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    out_ = outPipe[0];
-    err_ = errPipe[0];
+    const auto spawned = spawnPiped(executable, arguments, options);
+    pid_ = spawned.pid;
+    out_ = spawned.out;
+    err_ = spawned.err;
 }
 
 RunningProcess::~RunningProcess() {
