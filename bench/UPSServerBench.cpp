@@ -1,5 +1,6 @@
 // The UPS network endpoint on loopback: the answer time of LIST VAR (target: under 1 ms), and 100 clients polling it
 // every second while the caller publishes state (publishing must never wait on the clients, nor the clients slip).
+#include "Loopback.h"
 #include "core/UPSVariables.h"
 #include "network/UPSServer.h"
 
@@ -53,20 +54,6 @@ std::unique_ptr<UPSServer> server() {
     return out;
 }
 
-int connectTo(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("connect");
-    }
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    return fd;
-}
-
 // Whether received ends with a whole LIST VAR reply.
 bool complete(const std::string& received) {
     return received.size() >= listEnd.size() &&
@@ -76,7 +63,7 @@ bool complete(const std::string& received) {
 // One request and its whole reply, from the client's side of a kept connection.
 void listVarAnswer(benchmark::State& state) {
     const auto endpoint = server();
-    const int fd = connectTo(endpoint->ports()[0]);
+    const int fd = quelmar::bench::connectToLoopback(endpoint->ports()[0]);
     std::string received;
     char buffer[8192];
     for (auto _ : state) {
@@ -106,7 +93,7 @@ void hundredClientsPolling(benchmark::State& state) {
     for (auto _ : state) {
         std::vector<int> fds;
         for (int i = 0; i < clients; ++i) {
-            fds.push_back(connectTo(endpoint->ports()[0]));
+            fds.push_back(quelmar::bench::connectToLoopback(endpoint->ports()[0]));
         }
         std::atomic<bool> done = false;
         std::vector<double> answers; // microseconds

@@ -2,6 +2,8 @@
 // for ups.status once a second (as upsmon does), staggered over the second. Prints the time between samples as the
 // monitor prints them (its poll loop: one pass and a one-second pause) in both phases, and the clients' answer times.
 // Usage: bench_watch_clients [SECONDS per phase, default 30]
+#include "Loopback.h"
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -95,20 +97,6 @@ struct Client {
     std::string in;
 };
 
-int connectTo(std::uint16_t port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("cannot connect to the endpoint");
-    }
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    return fd;
-}
-
 void summary(const char* what, std::vector<double> values, const char* unit) {
     if (values.empty()) {
         std::printf("%s: none\n", what);
@@ -169,7 +157,7 @@ int main(int argc, char** argv) {
                 for (int i = 0; i < clientCount; ++i) {
                     // Spread over the second, as independent machines would be.
                     Client client;
-                    client.fd = connectTo(port);
+                    client.fd = quelmar::bench::connectToLoopback(port);
                     client.nextAsk = now + std::chrono::milliseconds(i * 1000 / clientCount);
                     clients.push_back(std::move(client));
                 }

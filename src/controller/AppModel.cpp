@@ -2,6 +2,7 @@
 
 #include "controller/AppModelSetup.h"
 #include "controller/Dialogs.h"
+#include "controller/MainThread.h"
 #include "controller/Operations.h"
 #include "controller/Transients.h"
 #include "controller/USBWorker.h"
@@ -85,8 +86,7 @@ AppModel::AppModel(Setup setup, QObject* parent)
                                   ? QStringLiteral("历史记录文件已损坏，已改名保留为 %1，并重新开始记录")
                                         .arg(QString::fromStdString(failure.setAsideAs.string()))
                                   : QStringLiteral("历史记录无法写入：%1").arg(QString::fromStdString(failure.reason));
-            QMetaObject::invokeMethod(
-                this, [this, text] { reportHistoryFailure(text); }, Qt::QueuedConnection);
+            MainThread::post(this, [this, text] { reportHistoryFailure(text); });
         };
         history_ = std::make_unique<HistoryRecorder>(std::move(history));
     }
@@ -587,15 +587,12 @@ QCoro::Task<> AppModel::writeConfigSteps(BatteryConfig config) {
 }
 
 void AppModel::postProgress(double fraction, std::optional<std::string> text) {
-    QMetaObject::invokeMethod(
-        this,
-        [this, fraction, text = std::move(text)] {
-            setProgress(fraction);
-            if (text) {
-                setProgressText(QString::fromStdString(*text));
-            }
-        },
-        Qt::QueuedConnection);
+    MainThread::post(this, [this, fraction, text = std::move(text)] {
+        setProgress(fraction);
+        if (text) {
+            setProgressText(QString::fromStdString(*text));
+        }
+    });
 }
 
 } // namespace quelmar
