@@ -5,6 +5,7 @@
 #include "Process.h"
 #include "TemporaryDirectory.h"
 #include "controller/AppModel.h"
+#include "controller/AppModelSetup.h"
 #include "controller/Dialogs.h"
 #include "core/BatteryConfig.h"
 #include "core/IAP.h"
