@@ -82,4 +82,9 @@ pid_t HelperTest::exitedProcess() {
     return pid;
 }
 
+std::unique_ptr<RunningProcess> HelperTest::holdStage(const fs::path& stage) {
+    fs::copy_file("/bin/sleep", stage / "holder");
+    return std::make_unique<RunningProcess>((stage / "holder").string(), std::vector<std::string>{"600"});
+}
+
 } // namespace quelmar::test

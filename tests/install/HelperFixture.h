@@ -4,6 +4,7 @@
 #include "Process.h"
 #include "install/NativeInstaller.h"
 
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -34,6 +35,9 @@ protected:
     std::string log() const;
     // A process ID that is no longer running.
     static pid_t exitedProcess();
+    // A process running from the stage. The old client a rollback restarts tidies away, as it starts, a rolled-back
+    // stage that nothing runs from; held, the stage stays for the test to look at.
+    static std::unique_ptr<RunningProcess> holdStage(const fs::path& stage);
 
     TemporaryDirectory dir;
     fs::path apps, home, target, installer;

@@ -43,6 +43,7 @@ TEST_P(HelperWait, ANewClientThatNeverAcknowledgesIsReplacedByTheOld) {
     // It answers with the right token but another version, which does not count.
     const auto stage = stageUpdate("2.1.0", fs::path(QUELMAR_NEVER_READY));
     ASSERT_FALSE(stage.empty());
+    const auto holder = holdStage(stage);
     const auto result = install(stage, "2.1.0", exitedProcess(), 120s);
     EXPECT_EQ(result.status, 1);
     EXPECT_GE(result.elapsed, times.acknowledgementPolls * times.pause);

@@ -102,6 +102,7 @@ TEST_F(HelperTest, AStartFailureRestoresTheOldVersion) {
     // Sealed and valid, but the executable it names is no plain file name: the start fails after the swap.
     const auto stage = stageUpdate("2.1.0", std::nullopt, "sub/quelmar");
     ASSERT_FALSE(stage.empty());
+    const auto holder = holdStage(stage);
     const auto result = install(stage, "2.1.0", exitedProcess());
     EXPECT_EQ(result.status, 1);
     EXPECT_THAT(
