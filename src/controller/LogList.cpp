@@ -1,5 +1,7 @@
 #include "controller/LogList.h"
 
+#include "core/UTCTime.h"
+
 #include <ctime>
 
 #include <QDateTime>
@@ -34,13 +36,7 @@ std::string LogList::exportText() const {
         if (&line != &lines_.front()) {
             text += '\n';
         }
-        const auto seconds = std::chrono::floor<std::chrono::seconds>(line.date);
-        const std::time_t time = std::chrono::system_clock::to_time_t(seconds);
-        std::tm utc{};
-        ::gmtime_r(&time, &utc);
-        char stamp[32];
-        const auto length = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
-        text.append(stamp, length);
+        text += utcText(line.date);
         text += ' ';
         text += line.text.toStdString();
     }

@@ -4,12 +4,12 @@
 #include "core/JsonRecords.h"
 #include "core/UPSError.h"
 #include "core/UPSVariables.h"
+#include "core/UTCTime.h"
 #include "network/UPSServer.h"
 #include "system/Processes.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -22,24 +22,6 @@
 namespace quelmar {
 
 namespace {
-
-// "2026-12-08T10:00:00Z", or with milliseconds "2026-12-08T10:00:00.250Z".
-std::string utc(std::chrono::system_clock::time_point when, bool milliseconds) {
-    const auto seconds = std::chrono::floor<std::chrono::seconds>(when);
-    const std::time_t t = std::chrono::system_clock::to_time_t(seconds);
-    std::tm parts{};
-    ::gmtime_r(&t, &parts);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-    std::string out = text;
-    if (milliseconds) {
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - seconds).count();
-        char fraction[8];
-        std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(ms));
-        out += fraction;
-    }
-    return out + "Z";
-}
 
 // How a wait status reads: "exit status 1", "signal 9".
 std::string endOf(int status) {
@@ -119,7 +101,7 @@ void Watcher::stop() {
 }
 
 std::string Watcher::timeText() const {
-    return utc(setup_.clock(), setup_.json);
+    return utcText(setup_.clock(), setup_.json);
 }
 
 // ---- samples and events

@@ -1,5 +1,6 @@
 #include "history/HistoryCSV.h"
 
+#include "core/UTCTime.h"
 #include "history/HistoryFields.h"
 
 #include <cstdio>
@@ -27,19 +28,6 @@ void appendValue(std::string& out, HistoryField field, double value) {
 
 } // namespace
 
-std::string isoTime(HistoryTime time) {
-    using namespace std::chrono;
-    const auto day = floor<days>(time);
-    const year_month_day date(day);
-    const hh_mm_ss clock(time - day);
-    char text[80];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<long long>(clock.hours().count()), static_cast<long long>(clock.minutes().count()),
-                  static_cast<long long>(clock.seconds().count()));
-    return text;
-}
-
 std::string historyCSV(std::span<const HistorySample> samples) {
     std::string out = "time";
     for (const auto field : historyFields()) {
@@ -48,7 +36,7 @@ std::string historyCSV(std::span<const HistorySample> samples) {
     }
     out += ",status\r\n";
     for (const auto& sample : samples) {
-        out += isoTime(sample.time);
+        out += utcText(sample.time);
         for (const auto field : historyFields()) {
             out += ',';
             if (const auto value = valueOf(sample.snapshot, field)) {

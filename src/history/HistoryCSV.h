@@ -12,7 +12,4 @@ namespace quelmar {
 // an absent value left empty, the status bits as a number.
 std::string historyCSV(std::span<const HistorySample> samples);
 
-// "2025-03-01T12:00:05Z"
-std::string isoTime(HistoryTime time);
-
 } // namespace quelmar

@@ -1,6 +1,6 @@
 #include "history/HistoryFile.h"
 
-#include "history/HistoryCSV.h"
+#include "core/UTCTime.h"
 #include "system/Files.h"
 
 #include <cstdlib>
@@ -40,7 +40,7 @@ std::optional<Identity> identityOf(const fs::path& path) {
 }
 
 fs::path setAside(const fs::path& file, HistoryTime now) {
-    std::string stamp = isoTime(now);
+    std::string stamp = utcText(now);
     std::erase(stamp, '-');
     std::erase(stamp, ':');
     const std::string base = file.string() + ".corrupt-" + stamp;
