@@ -336,6 +336,7 @@ QCoro::Task<> AppModel::pollLoop(QPointer<AppModel> model) {
     }
     if (model) {
         model->polling_ = false;
+        emit model->pollingEnded();
     }
 }
 

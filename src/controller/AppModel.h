@@ -170,6 +170,8 @@ public:
     void refreshFirmware();
 
 signals:
+    // The poll loop has ended (after stopPolling, or with the controller).
+    void pollingEnded();
     void devicesChanged();
     void selectedIDChanged();
     void connectedChanged();

@@ -88,16 +88,14 @@ void Watcher::stop() {
     if (stopping_) {
         return;
     }
-    model_.stopPolling();
+    stopping_ = true;
+    if (!model_.polling()) {
+        QTimer::singleShot(0, this, &Watcher::finished);
+        return;
+    }
     // The loop ends at its next turn, at most a pause and one pass later.
-    stopping_ = new QTimer(this);
-    connect(stopping_, &QTimer::timeout, this, [this] {
-        if (!model_.polling()) {
-            stopping_->stop();
-            emit finished();
-        }
-    });
-    stopping_->start(10);
+    connect(&model_, &AppModel::pollingEnded, this, &Watcher::finished);
+    model_.stopPolling();
 }
 
 std::string Watcher::timeText() const {

@@ -16,7 +16,6 @@
 #include <sys/types.h>
 
 class QSocketNotifier;
-class QTimer;
 
 namespace quelmar {
 
@@ -86,7 +85,7 @@ private:
     pid_t command_ = -1;
     int commandHandle_ = -1; // a pidfd that becomes readable when the command ends
     QSocketNotifier* commandEnd_ = nullptr;
-    QTimer* stopping_ = nullptr;
+    bool stopping_ = false;
 };
 
 } // namespace quelmar
